@@ -1,0 +1,129 @@
+#include "compare/marking.h"
+
+#include "driver/error.h"
+
+namespace qrvdiff {
+
+namespace {
+
+constexpr char kGained = '^';
+constexpr char kLost = 'v';
+
+struct Counts {
+  std::uint32_t kept = 0;
+  std::uint32_t gained = 0;
+  std::uint32_t lost = 0;
+};
+
+char flag(const LineRecord& line) {
+  return line.text[column::kCoverageFlag];
+}
+
+// A point covered by its coverage flag: a blank is covered, "-" is not; any other flag in
+// either line decides nothing.
+void markByFlag(const LineRecord& first, LineRecord& second, std::size_t markColumn,
+                Counts& counts) {
+  const char before = flag(first);
+  const char after = flag(second);
+  if (before == ' ' && after == ' ') {
+    ++counts.kept;
+  } else if (before == ' ' && after == '-') {
+    ++counts.lost;
+    second.text[markColumn] = kLost;
+  } else if (before == '-' && after == ' ') {
+    ++counts.gained;
+    second.text[markColumn] = kGained;
+  }
+}
+
+bool counterCovered(const LineRecord& line, std::size_t begin, std::size_t end) {
+  return counterValue(std::string_view(line.text + begin, end - begin)) != 0;
+}
+
+void markByCounter(const LineRecord& first, LineRecord& second, std::size_t begin, std::size_t end,
+                   std::size_t markColumn, Counts& counts) {
+  const bool before = counterCovered(first, begin, end);
+  const bool after = counterCovered(second, begin, end);
+  if (before && after) {
+    ++counts.kept;
+  } else if (before) {
+    ++counts.lost;
+    second.text[markColumn] = kLost;
+  } else if (after) {
+    ++counts.gained;
+    second.text[markColumn] = kGained;
+  }
+}
+
+// A constant condition counts as gained as soon as listing 2's flag is not "-", and is marked
+// where listing 2 has its counter.
+void markConstant(const LineRecord& first, LineRecord& second, Counts& counts) {
+  const char before = flag(first);
+  const char after = flag(second);
+  if (before == ' ') {
+    if (after == ' ') {
+      ++counts.kept;
+    } else if (after == '-') {
+      ++counts.lost;
+      second.text[column::kFirstMark] = kLost;
+    }
+  } else if (before == '-' && after != '-') {
+    if (second.text[column::kSecondCounterEnd] == ' ') {
+      ++counts.gained;
+      second.text[column::kFirstMark] = kGained;
+    } else if (second.text[column::kFirstCounterEnd] == ' ') {
+      ++counts.gained;
+      second.text[column::kSecondMark] = kGained;
+    }
+  }
+}
+
+}  // namespace
+
+std::uint64_t counterValue(std::string_view field) {
+  std::uint64_t value = 0;
+  for (const char c : field) {
+    if (c == ' ') continue;
+    if (c < '0' || c > '9') break;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
+void markDifferences(ProfileListing& second, FunctionRecord& function,
+                     const ProfileListing& first) {
+  Counts counts;
+  LineRecord* secondLines = second.linesBegin(function);
+  const LineRecord* firstLines = first.linesBegin(*function.partner);
+  for (std::size_t i = 0; i < function.lineCount; ++i) {
+    LineRecord& after = secondLines[i];
+    const LineRecord& before = firstLines[i];
+    switch (after.kind) {
+      case LineKind::None:
+        break;
+      case LineKind::Hits:
+      case LineKind::CondFirst:
+        markByFlag(before, after, column::kFirstMark, counts);
+        break;
+      case LineKind::CondSecond:
+      case LineKind::Mcdc:
+        markByFlag(before, after, column::kSecondMark, counts);
+        break;
+      case LineKind::TrueFalse:
+        markByCounter(before, after, 0, column::kFirstCounterEnd + 1, column::kFirstMark, counts);
+        markByCounter(before, after, column::kSecondCounterBegin, column::kSecondCounterEnd + 1,
+                      column::kSecondMark, counts);
+        break;
+      case LineKind::Const:
+        markConstant(before, after, counts);
+        break;
+      default:
+        throw Error("Internal error, data structures look corrupted");
+    }
+  }
+  function.keptCount = counts.kept;
+  function.gainedCount = counts.gained;
+  function.lostCount = counts.lost;
+}
+
+}  // namespace qrvdiff

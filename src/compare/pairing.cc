@@ -1,0 +1,145 @@
+#include "compare/pairing.h"
+
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <string_view>
+#include <unordered_map>
+
+namespace qrvdiff {
+
+namespace {
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+constexpr std::size_t kPairingKeyColumn = 31;
+
+std::string_view pairingKey(const ProfileListing& listing, const FunctionRecord& function) {
+  return listing.linesBegin(function)->view().substr(kPairingKeyColumn);
+}
+
+struct CandidateKey {
+  std::size_t file;
+  std::string_view text;
+  bool operator==(const CandidateKey&) const = default;
+};
+
+struct CandidateKeyHash {
+  std::size_t operator()(const CandidateKey& key) const {
+    return std::hash<std::string_view>{}(key.text) ^ (key.file * 0x9e3779b97f4a7c15ULL);
+  }
+};
+
+// The functions of listing 1 that share a file and a FUNCTION line, in list order. Only pairing
+// sets `taken`, and it always takes the first untaken function of a chain, so the chain's head is
+// always the first untaken candidate: a lookup gives the same function a list scan would.
+class CandidateIndex {
+ public:
+  explicit CandidateIndex(const ProfileListing& first) : next_(first.functions.size(), kNone) {
+    chains_.reserve(first.functions.size());
+    for (std::size_t fileIndex = 0; fileIndex < first.files.size(); ++fileIndex) {
+      const MonitoredFile& file = first.files[fileIndex];
+      for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+        const CandidateKey key{fileIndex, pairingKey(first, first.functions[i])};
+        auto [chain, inserted] = chains_.try_emplace(key, Chain{i, i});
+        if (!inserted) {
+          next_[chain->second.tail] = i;
+          chain->second.tail = i;
+        }
+      }
+    }
+  }
+
+  // The first untaken function of `file` with this key, now taken; kNone when there is none.
+  std::size_t take(std::size_t file, std::string_view text) {
+    const auto found = chains_.find(CandidateKey{file, text});
+    if (found == chains_.end() || found->second.head == kNone) return kNone;
+    const std::size_t taken = found->second.head;
+    found->second.head = next_[taken];
+    return taken;
+  }
+
+ private:
+  struct Chain {
+    std::size_t head;
+    std::size_t tail;
+  };
+  std::unordered_map<CandidateKey, Chain, CandidateKeyHash> chains_;
+  std::vector<std::size_t> next_;  // the next function of the same chain
+};
+
+bool sameLine(const LineRecord& second, const LineRecord& first) {
+  if (second.kind != first.kind) return false;
+  const std::int64_t lastIndex = second.lastIndex();
+  if (lastIndex != first.lastIndex()) return false;
+  if (lastIndex < static_cast<std::int64_t>(column::kDescription)) return true;
+  const std::size_t count = static_cast<std::size_t>(lastIndex) + 1 - column::kDescription;
+  const char* secondText = second.text + column::kDescription;
+  const char* firstText = first.text + column::kDescription;
+  if (std::memcmp(secondText, firstText, count) == 0) return true;
+  if (second.kind != LineKind::Mcdc) return false;
+  // An MC/DC row may differ where listing 2 holds "+" or "-".
+  for (std::size_t i = 0; i < count; ++i) {
+    if (secondText[i] != firstText[i] && secondText[i] != '+' && secondText[i] != '-') {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool haveSameStructure(const ProfileListing& second, const FunctionRecord& secondFunction,
+                       const ProfileListing& first, const FunctionRecord& firstFunction) {
+  if (secondFunction.lineDirective.has_value() != firstFunction.lineDirective.has_value()) {
+    return false;
+  }
+  if (secondFunction.lineDirective &&
+      *secondFunction.lineDirective != *firstFunction.lineDirective) {
+    return false;
+  }
+  if (secondFunction.lineCount != firstFunction.lineCount) return false;
+  const LineRecord* secondLines = second.linesBegin(secondFunction);
+  const LineRecord* firstLines = first.linesBegin(firstFunction);
+  for (std::size_t i = 0; i < secondFunction.lineCount; ++i) {
+    if (!sameLine(secondLines[i], firstLines[i])) return false;
+  }
+  if (!(secondFunction.statementNA && firstFunction.statementNA) &&
+      secondFunction.statementTotal != firstFunction.statementTotal) {
+    return false;
+  }
+  return true;
+}
+
+void pairFiles(ProfileListing& second, ProfileListing& first) {
+  // The first listing-1 file with each "MONITORED " line is the partner of every listing-2 file
+  // with that line.
+  std::unordered_map<std::string_view, std::size_t> partnerFiles;
+  partnerFiles.reserve(first.files.size());
+  for (std::size_t i = 0; i < first.files.size(); ++i) {
+    partnerFiles.try_emplace(first.files[i].headerLine, i);
+  }
+  CandidateIndex candidates(first);
+
+  for (const MonitoredFile& file : second.files) {
+    const auto partner = partnerFiles.find(file.headerLine);
+    for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+      FunctionRecord& function = second.functions[i];
+      function.pairState = PairState::NotAvailable;
+      function.partner = nullptr;
+      if (partner == partnerFiles.end()) continue;
+      const std::size_t counterpart =
+          candidates.take(partner->second, pairingKey(second, function));
+      if (counterpart == kNone) continue;
+      FunctionRecord& candidate = first.functions[counterpart];
+      candidate.taken = true;
+      if (haveSameStructure(second, function, first, candidate)) {
+        function.pairState = PairState::Compared;
+        function.partner = &candidate;
+      } else {
+        function.pairState = PairState::Different;
+      }
+    }
+  }
+}
+
+}  // namespace qrvdiff

@@ -1,0 +1,42 @@
+#include "compare/tallies.h"
+
+#include "compare/marking.h"
+
+namespace qrvdiff {
+
+namespace {
+
+CoverageTally tallyOf(const FunctionRecord& function) {
+  CoverageTally tally;
+  tally.functionsCompared = 1;
+  tally.keptCount = function.keptCount;
+  tally.gainedCount = function.gainedCount;
+  tally.lostCount = function.lostCount;
+  tally.coveredCount = static_cast<std::uint32_t>(function.coveredCount);
+  tally.pointCount = static_cast<std::uint32_t>(function.pointCount);
+  if (function.statementNA) {
+    tally.naFunctionCount = 1;
+  } else {
+    tally.statementCovered = static_cast<std::uint32_t>(function.statementCovered);
+    tally.statementTotal = static_cast<std::uint32_t>(function.statementTotal);
+  }
+  return tally;
+}
+
+}  // namespace
+
+void computeTallies(ProfileListing& second, const ProfileListing& first) {
+  second.totals = {};
+  for (MonitoredFile& file : second.files) {
+    file.tally = {};
+    for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+      FunctionRecord& function = second.functions[i];
+      if (function.pairState != PairState::Compared) continue;
+      markDifferences(second, function, first);
+      file.tally += tallyOf(function);
+    }
+    second.totals += file.tally;
+  }
+}
+
+}  // namespace qrvdiff

@@ -1,0 +1,143 @@
+#include "driver/run.h"
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <system_error>
+
+#include "compare/pairing.h"
+#include "compare/tallies.h"
+#include "driver/command_line.h"
+#include "driver/error.h"
+#include "driver/version.h"
+#include "listing/line_reader.h"
+#include "listing/parser.h"
+#include "report/output_buffer.h"
+#include "report/writer.h"
+
+namespace qrvdiff {
+
+namespace {
+
+constexpr int kErrorStatus = 255;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Everything one comparison holds from start to end.
+struct RunContext {
+  RunOptions options;
+  FileHandle inputStream1;
+  FileHandle inputStream2;
+  FileHandle outputFile;  // empty when the output is standard output
+  ProfileListing listing1;
+  ProfileListing listing2;
+};
+
+FileHandle openInput(const std::string& path) {
+  FileHandle file(std::fopen(path.c_str(), "rb"));
+  if (!file) throw Error("Cannot open file \"" + path + "\"");
+  return file;
+}
+
+void reserveForFile(ProfileListing& listing, const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error) reserveForListingSize(listing, size);
+}
+
+std::string currentTimeText() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  return asctimeText(local != nullptr ? *local : std::tm{});
+}
+
+bool closeStream(FileHandle& file) {
+  return std::fclose(file.release()) == 0;
+}
+
+void compare(RunContext& run, const RunEnvironment& environment) {
+  run.inputStream2 = openInput(run.options.inputPath2);
+  reserveForFile(run.listing2, run.options.inputPath2);
+  {
+    FileSource source(run.inputStream2.get());
+    LineReader reader(source, run.options.inputPath2);
+    readSecondListing(reader, run.listing2);
+  }
+  run.inputStream1 = openInput(run.options.inputPath1);
+  reserveForFile(run.listing1, run.options.inputPath1);
+  {
+    FileSource source(run.inputStream1.get());
+    LineReader reader(source, run.options.inputPath1);
+    readFirstListing(reader, run.listing1, run.listing2);
+  }
+  pairFiles(run.listing2, run.listing1);
+  computeTallies(run.listing2, run.listing1);
+
+  // The output is opened only now, so a fault in the command line or an input never creates or
+  // empties it.
+  std::FILE* output = environment.standardOutput;
+  if (!isStandardOutputPath(run.options.outputPath)) {
+    run.outputFile.reset(std::fopen(run.options.outputPath.c_str(), "wb"));
+    if (!run.outputFile) {
+      throw Error("Cannot create output file \"" + run.options.outputPath + "\"");
+    }
+    output = run.outputFile.get();
+  }
+  bool written;
+  {
+    FileSink sink(output);
+    OutputBuffer out(sink);
+    const std::string timeText = environment.timeText ? environment.timeText() : currentTimeText();
+    writeComparedListing(run.listing2, run.listing1,
+                         {run.options.inputPath1, run.options.inputPath2, timeText}, out);
+    out.flush();
+    written = !out.failed();
+  }
+
+  if (!closeStream(run.inputStream1)) throw Error("Could not close 1st input profile file");
+  if (!closeStream(run.inputStream2)) throw Error("Could not close 2nd input profile file");
+  // A write that failed on the way counts as a failed close: the output is incomplete.
+  const bool closed = run.outputFile ? closeStream(run.outputFile)
+                                     : (std::fflush(output) == 0 && !std::ferror(output));
+  if (!written || !closed) throw Error("Could not close output profile file");
+}
+
+void writeAll(std::FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+}  // namespace
+
+int runQrvdiff(int argumentCount, const char* const* arguments, const RunEnvironment& environment) {
+  std::setvbuf(environment.standardOutput, nullptr, _IONBF, 0);
+  std::setvbuf(environment.standardError, nullptr, _IONBF, 0);
+  std::string message;
+  try {
+    const std::optional<RunOptions> options = parseCommandLine(argumentCount, arguments);
+    if (!options) {
+      writeAll(environment.standardOutput, helpText());
+      return 0;
+    }
+    RunContext run;
+    run.options = *options;
+    compare(run, environment);
+    return 0;
+  } catch (const Error& error) {
+    message = error.what();
+  } catch (const std::bad_alloc&) {
+    message = kOutOfMemoryMessage;
+  }
+  writeAll(environment.standardError, "*** qrvdiff error: " + message + "\n");
+  return kErrorStatus;
+}
+
+int runQrvdiff(int argumentCount, const char* const* arguments) {
+  return runQrvdiff(argumentCount, arguments, RunEnvironment{});
+}
+
+}  // namespace qrvdiff

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace qrvdiff {
+
+// Holds the stored line texts of a listing. Each text is copied once, followed by a newline, and
+// lives as long as the arena; there is no heap allocation per line. Texts stored one after another
+// usually sit back to back, so the writer can copy a run of lines with one call.
+class TextArena {
+ public:
+  TextArena() = default;
+  TextArena(const TextArena&) = delete;
+  TextArena& operator=(const TextArena&) = delete;
+  TextArena(TextArena&&) = default;
+  TextArena& operator=(TextArena&&) = default;
+
+  // Returns the copy; the byte after its last character is '\n'.
+  char* store(std::string_view text);
+
+  std::size_t bytesReserved() const { return bytesReserved_; }
+
+ private:
+  void addBlock(std::size_t minimum);
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* cursor_ = nullptr;
+  char* end_ = nullptr;
+  std::size_t nextBlockSize_ = 64 * 1024;
+  std::size_t bytesReserved_ = 0;
+};
+
+}  // namespace qrvdiff

@@ -1,0 +1,91 @@
+#include "listing/line_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "driver/error.h"
+
+namespace qrvdiff {
+
+namespace {
+// The longest stretch that can hold a line: its characters, a carriage return and the line feed.
+constexpr std::size_t kLongestLineBytes = LineReader::kMaxLineLength + 2;
+}  // namespace
+
+FileSource::FileSource(std::FILE* file) : file_(file) {
+  // Reads go straight into the reader's block; a stdio buffer would only add a copy.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
+std::size_t FileSource::read(char* buffer, std::size_t capacity) {
+  return std::fread(buffer, 1, capacity, file_);
+}
+
+std::size_t MemorySource::read(char* buffer, std::size_t capacity) {
+  const std::size_t count = std::min(capacity, bytes_.size());
+  if (count != 0) std::memcpy(buffer, bytes_.data(), count);
+  bytes_.remove_prefix(count);
+  return count;
+}
+
+LineReader::LineReader(ByteSource& source, std::string path, std::size_t blockSize)
+    : source_(source),
+      path_(std::move(path)),
+      capacity_(std::max(blockSize, 2 * kLongestLineBytes)) {
+  buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  begin_ = end_ = buffer_.get();
+}
+
+bool LineReader::refill() {
+  if (sourceEnded_) return false;
+  const std::size_t pending = static_cast<std::size_t>(end_ - begin_);
+  if (pending != 0 && begin_ != buffer_.get()) std::memmove(buffer_.get(), begin_, pending);
+  begin_ = buffer_.get();
+  end_ = begin_ + pending;
+  const std::size_t count = source_.read(end_, capacity_ - pending);
+  if (count == 0) {
+    sourceEnded_ = true;
+    return false;
+  }
+  end_ += count;
+  return true;
+}
+
+LineReader::Result LineReader::next() {
+  if (stopped_) return Result::End;
+  for (;;) {
+    const std::size_t available = static_cast<std::size_t>(end_ - begin_);
+    const std::size_t window = std::min(available, kLongestLineBytes);
+    const char* lineFeed = static_cast<const char*>(std::memchr(begin_, '\n', window));
+    if (lineFeed != nullptr) {
+      const char* start = begin_;
+      std::size_t length = static_cast<std::size_t>(lineFeed - start);
+      begin_ = const_cast<char*>(lineFeed) + 1;
+      ++lineNumber_;
+      if (length != 0 && start[length - 1] == '\r') --length;
+      if (length > kMaxLineLength || std::memchr(start, '\0', length) != nullptr) {
+        stopped_ = true;
+        return Result::Malformed;
+      }
+      line_ = std::string_view(start, length);
+      return Result::Line;
+    }
+    if (available >= kLongestLineBytes || !refill()) {
+      if (available == 0) {
+        stopped_ = true;
+        return Result::End;
+      }
+      ++lineNumber_;  // a line without its line feed, or one too long to be read
+      stopped_ = true;
+      return Result::Malformed;
+    }
+  }
+}
+
+void LineReader::readLine() {
+  if (next() != Result::Line) {
+    throw Error("Read error of file " + path_ + ", near line " + std::to_string(lineNumber_));
+  }
+}
+
+}  // namespace qrvdiff

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qrvdiff {
+
+// Where the bytes of a listing come from.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to `capacity` bytes; 0 means end of input or a failure of the stream.
+  virtual std::size_t read(char* buffer, std::size_t capacity) = 0;
+};
+
+// Reads an open file; the file stays owned by the caller.
+class FileSource final : public ByteSource {
+ public:
+  explicit FileSource(std::FILE* file);
+  std::size_t read(char* buffer, std::size_t capacity) override;
+
+ private:
+  std::FILE* file_;
+};
+
+// Reads a block of memory, for tests and fuzzing.
+class MemorySource final : public ByteSource {
+ public:
+  explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+  std::size_t read(char* buffer, std::size_t capacity) override;
+
+ private:
+  std::string_view bytes_;
+};
+
+// Splits a listing into lines, strictly front to back. A line is the text before a line feed,
+// without a carriage return that directly precedes the line feed; it may hold at most
+// kMaxLineLength characters and no NUL byte. The input is read in large blocks.
+class LineReader {
+ public:
+  static constexpr std::size_t kMaxLineLength = 4095;
+
+  enum class Result { Line, End, Malformed };
+
+  LineReader(ByteSource& source, std::string path, std::size_t blockSize = 1 << 20);
+
+  // The next line. `Line`: line() holds it. `End`: nothing more could be read; the line number is
+  // unchanged. `Malformed`: a line without its line feed, too long, or holding a NUL byte; the line
+  // number counts it. After `Malformed` every further call returns `End`.
+  Result next();
+
+  // next(), ending the run with "Read error of file %s, near line %i" unless a line was read.
+  void readLine();
+  // next(); true when a line was read.
+  bool tryReadLine() { return next() == Result::Line; }
+
+  std::string_view line() const { return line_; }
+  std::uint32_t lineNumber() const { return lineNumber_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  bool refill();
+
+  ByteSource& source_;
+  std::string path_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
+  char* begin_;  // unread data is [begin_, end_)
+  char* end_;
+  bool sourceEnded_ = false;
+  bool stopped_ = false;
+  std::string_view line_;
+  std::uint32_t lineNumber_ = 0;
+};
+
+}  // namespace qrvdiff

@@ -1,0 +1,108 @@
+#include "listing/line_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/error.h"
+
+namespace qrvdiff {
+namespace {
+
+struct Outcome {
+  std::vector<std::string> lines;
+  LineReader::Result last;
+  std::uint32_t lineNumber;
+};
+
+// Reads until something other than a line comes; a tiny block size exercises refills.
+Outcome readAll(const std::string& bytes, std::size_t blockSize = 1 << 20) {
+  MemorySource source(bytes);
+  LineReader reader(source, "in.txt", blockSize);
+  Outcome outcome;
+  for (;;) {
+    outcome.last = reader.next();
+    if (outcome.last != LineReader::Result::Line) break;
+    outcome.lines.emplace_back(reader.line());
+  }
+  outcome.lineNumber = reader.lineNumber();
+  return outcome;
+}
+
+TEST(LineReader, SplitsLinesAndCountsThem) {
+  for (std::size_t block : {std::size_t{1} << 20, std::size_t{16}}) {
+    const Outcome outcome = readAll("first\n\nthird line\n", block);
+    EXPECT_EQ(outcome.lines, (std::vector<std::string>{"first", "", "third line"}));
+    EXPECT_EQ(outcome.last, LineReader::Result::End);
+    EXPECT_EQ(outcome.lineNumber, 3u);
+  }
+}
+
+TEST(LineReader, EmptyInputEndsAtLineZero) {
+  const Outcome outcome = readAll("");
+  EXPECT_TRUE(outcome.lines.empty());
+  EXPECT_EQ(outcome.last, LineReader::Result::End);
+  EXPECT_EQ(outcome.lineNumber, 0u);
+}
+
+TEST(LineReader, LastLineWithoutLineFeedIsMalformedAndCounted) {
+  const Outcome outcome = readAll("one\ntwo");
+  EXPECT_EQ(outcome.lines, std::vector<std::string>{"one"});
+  EXPECT_EQ(outcome.last, LineReader::Result::Malformed);
+  EXPECT_EQ(outcome.lineNumber, 2u);
+}
+
+TEST(LineReader, LongestLineIsReadWholeOneMoreIsMalformed) {
+  const std::string longest(LineReader::kMaxLineLength, 'x');
+  for (std::size_t block : {std::size_t{1} << 20, std::size_t{100}}) {
+    Outcome outcome = readAll("a\n" + longest + "\nb\n", block);
+    ASSERT_EQ(outcome.lines.size(), 3u);
+    EXPECT_EQ(outcome.lines[1], longest);
+
+    outcome = readAll("a\n" + longest + "y\nb\n", block);
+    EXPECT_EQ(outcome.lines, std::vector<std::string>{"a"});
+    EXPECT_EQ(outcome.last, LineReader::Result::Malformed);
+    EXPECT_EQ(outcome.lineNumber, 2u);
+  }
+  // The limit does not count a carriage return that belongs to the line end.
+  const Outcome crlf = readAll(longest + "\r\n");
+  ASSERT_EQ(crlf.lines.size(), 1u);
+  EXPECT_EQ(crlf.lines[0], longest);
+}
+
+TEST(LineReader, CarriageReturnBeforeLineFeedIsDroppedOthersKept) {
+  const Outcome outcome = readAll("a\r\nb\rc\n\r\n\r\r\n");
+  EXPECT_EQ(outcome.lines, (std::vector<std::string>{"a", "b\rc", "", "\r"}));
+}
+
+TEST(LineReader, NulByteMakesTheLineMalformed) {
+  const Outcome outcome = readAll(std::string("ok\nbad\0line\nnext\n", 17));
+  EXPECT_EQ(outcome.lines, std::vector<std::string>{"ok"});
+  EXPECT_EQ(outcome.last, LineReader::Result::Malformed);
+  EXPECT_EQ(outcome.lineNumber, 2u);
+}
+
+TEST(LineReader, NothingFollowsAMalformedLine) {
+  MemorySource source("x");
+  LineReader reader(source, "in.txt");
+  EXPECT_EQ(reader.next(), LineReader::Result::Malformed);
+  EXPECT_EQ(reader.next(), LineReader::Result::End);
+  EXPECT_EQ(reader.lineNumber(), 1u);
+}
+
+TEST(LineReader, ReadLineReportsPathAndLineNumber) {
+  MemorySource source("one\ntwo\n");
+  LineReader reader(source, "dir/l2.txt");
+  reader.readLine();
+  reader.readLine();
+  try {
+    reader.readLine();
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_STREQ(error.what(), "Read error of file dir/l2.txt, near line 2");
+  }
+}
+
+}  // namespace
+}  // namespace qrvdiff

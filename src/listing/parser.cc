@@ -1,0 +1,289 @@
+#include "listing/parser.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "driver/error.h"
+#include "listing/classifier.h"
+#include "listing/text_match.h"
+
+namespace qrvdiff {
+
+namespace {
+
+constexpr std::string_view kBannerPattern1 =
+    "*           QRV++, Test Coverage Analyzer for C/C++, Version";
+constexpr std::string_view kBannerPattern2 = "*                         EXECUTION PROFILE LISTING";
+constexpr std::string_view kProducedAtLabel = "Listing produced at   : ";
+constexpr std::string_view kCoverageViewLabel = "Coverage view         : ";
+constexpr std::string_view kMonitored = "MONITORED ";
+constexpr std::string_view kSummary = "SUMMARY";
+constexpr std::string_view kModeLabel = "INSTRUMENTATION MODE  : ";
+constexpr std::string_view kColumnHeader = " HITS/TRUE      FALSE    LINE DESCRIPTION";
+constexpr std::string_view kFunctionMode = "INSTRUMENTATION MODE  : functi";
+constexpr std::string_view kFunctionView = "Reduced to function coverage";
+constexpr std::string_view kMcdcView = "Reduced to MC/DC coverage";
+constexpr std::string_view kNaStatement = "       N.A. statement";
+
+bool isFunctionLine(std::string_view line) {
+  return line.size() >= 40 && line.substr(column::kDescription, 9) == "FUNCTION ";
+}
+
+bool isLineDirective(std::string_view line) {
+  return line.size() >= 36 && line.substr(column::kDescription, 6) == "#line ";
+}
+
+// The state of reading one listing: the reader, the listing being filled, and what the line
+// classifier needs to know of listing 2.
+class ListingParser {
+ public:
+  ListingParser(LineReader& reader, ProfileListing& listing, bool mcdcView)
+      : reader_(reader), listing_(listing), mcdcView_(mcdcView) {}
+
+  void readListingHeader();
+  void readFileSection();
+  void readSummary();
+  void skipFileSection();
+
+  std::string_view line() const { return reader_.line(); }
+  void readLine() { reader_.readLine(); }
+
+ private:
+  void readFunctionSection(std::optional<std::string_view> lineDirective, bool functionForm);
+  std::string_view store() { return {listing_.arena.store(line()), line().size()}; }
+  void expect(bool ok) {
+    if (!ok) fail();
+  }
+  [[noreturn]] void fail() const {
+    throw Error("Problem in input \"" + reader_.path() + "\" near line " +
+                std::to_string(reader_.lineNumber()));
+  }
+
+  LineReader& reader_;
+  ProfileListing& listing_;
+  bool mcdcView_;
+};
+
+void ListingParser::readListingHeader() {
+  const auto notAListing = [&] {
+    return Error(
+        "Input does not look like a valid qrvpost-generated execution profile listing, file: \"" +
+        reader_.path() + "\" near/before line " + std::to_string(reader_.lineNumber()));
+  };
+  readLine();
+  readLine();
+  if (!matchesIgnoringBlanks(line(), kBannerPattern1)) throw notAListing();
+  readLine();
+  readLine();
+  if (!matchesIgnoringBlanks(line(), kBannerPattern2)) throw notAListing();
+  readLine();
+  while (!startsWith(line(), kMonitored) && !startsWith(line(), kSummary)) {
+    if (startsWith(line(), kProducedAtLabel)) {
+      listing_.producedAt = store().substr(kProducedAtLabel.size());
+    } else if (startsWith(line(), kCoverageViewLabel)) {
+      listing_.coverageView = store().substr(kCoverageViewLabel.size());
+    }
+    readLine();
+  }
+  if (!listing_.producedAt || !listing_.coverageView) throw notAListing();
+}
+
+void ListingParser::readFileSection() {
+  MonitoredFile& file = listing_.files.emplace_back();
+  file.headerLine = store();
+  file.firstInclude = listing_.includes.size();
+  file.firstFunction = listing_.functions.size();
+
+  readLine();
+  expect(startsWith(line(), kModeLabel));
+  file.modeLine = store();
+  readLine();
+  expect(line().empty());
+  readLine();
+  expect(line() == kColumnHeader);
+  readLine();
+  expect(startsWith(line(), "========================"));
+  readLine();
+  expect(line().empty());
+  readLine();
+  while (startsWith(line(), "#include ")) {
+    listing_.includes.push_back(store());
+    readLine();
+  }
+  file.includeCount = listing_.includes.size() - file.firstInclude;
+
+  // The form of the function sections follows from this file's mode line and the listing's view.
+  const bool functionForm =
+      startsWith(file.modeLine, kFunctionMode) || startsWith(*listing_.coverageView, kFunctionView);
+  for (;;) {
+    std::optional<std::string_view> lineDirective;
+    if (isLineDirective(line())) {
+      lineDirective = store();
+      readLine();
+    }
+    if (!isFunctionLine(line())) break;  // a pending directive is dropped
+    readFunctionSection(lineDirective, functionForm);
+  }
+  file.functionCount = listing_.functions.size() - file.firstFunction;
+
+  expect(line().empty());
+  readLine();
+  expect(startsWith(line(), "***TER"));
+  file.fileTerLine = store();
+  readLine();
+  file.fileStatementLine = store();
+  readLine();
+  expect(startsWith(line(), "-----------------------"));
+  for (int i = 0; i < 3; ++i) {
+    readLine();
+    expect(line().empty());
+  }
+  readLine();
+}
+
+void ListingParser::readFunctionSection(std::optional<std::string_view> lineDirective,
+                                        bool functionForm) {
+  FunctionRecord function;
+  function.lineDirective = lineDirective;
+  function.firstLine = listing_.lines.size();
+
+  const auto appendLine = [&] {
+    LineRecord& record = listing_.lines.emplace_back();
+    record.text = listing_.arena.store(line());
+    record.length = static_cast<std::uint32_t>(line().size());
+    classifyLine(record, mcdcView_);
+  };
+
+  if (functionForm) {
+    appendLine();
+    function.lineCount = 1;
+    function.coveredCount = line()[column::kCoverageFlag] == ' ' ? 1 : 0;
+    function.pointCount = 1;
+    function.statementNA = true;
+    readLine();
+  } else {
+    while (!line().empty()) {
+      appendLine();
+      readLine();
+    }
+    function.lineCount = listing_.lines.size() - function.firstLine;
+
+    readLine();
+    function.terLine = store();
+    expect(startsWith(line(), "***TER"));
+    function.coveredCount = scanIntegerAfter(line(), '(').value_or(0);
+    function.pointCount = scanIntegerAfter(line(), '/').value_or(0);
+
+    readLine();
+    function.statementLine = store();
+    if (line() == kNaStatement) {
+      function.statementNA = true;
+    } else {
+      function.statementCovered = scanIntegerAfter(line(), '(').value_or(0);
+      function.statementTotal = scanIntegerAfter(line(), '/').value_or(0);
+    }
+    readLine();
+    expect(startsWith(line(), "---------------------"));
+    readLine();
+    expect(line().empty());
+    readLine();
+  }
+  listing_.functions.push_back(function);
+}
+
+void ListingParser::readSummary() {
+  const auto expectSummary = [&](bool ok) {
+    if (!ok) {
+      throw Error("Something wrong in file \"" + reader_.path() + "\" end summary, near line " +
+                  std::to_string(reader_.lineNumber()));
+    }
+  };
+  constexpr std::string_view kSourceFiles = "Source files       : ";
+  constexpr std::string_view kFunctions = "Functions          : ";
+  constexpr std::string_view kTer = "TER                : ";
+
+  readLine();
+  expectSummary(line() == "=======");
+  readLine();
+  expectSummary(line().empty());
+  readLine();
+  expectSummary(startsWith(line(), kSourceFiles));
+  listing_.sourceFilesLine = store();
+  listing_.sourceFileCount = scanInteger(line().substr(kSourceFiles.size())).value_or(0);
+  readLine();
+  expectSummary(startsWith(line(), "Headers extracted  : "));
+  listing_.headersLine = store();
+  readLine();
+  expectSummary(startsWith(line(), kFunctions));
+  listing_.functionsLine = store();
+  listing_.functionCount = scanInteger(line().substr(kFunctions.size())).value_or(0);
+  readLine();
+  expectSummary(startsWith(line(), "Source lines       : "));
+  listing_.sourceLinesLine = store();
+  readLine();
+  expectSummary(startsWith(line(), kTer));
+  listing_.terLine = store();
+  readLine();
+  expectSummary(startsWith(line(), kTer));
+  listing_.statementTerLine = store();
+  // A last line without its line feed still ends the listing correctly; a complete line does not.
+  expectSummary(!reader_.tryReadLine());
+}
+
+void ListingParser::skipFileSection() {
+  do {
+    if (!reader_.tryReadLine()) {
+      throw Error("Read error of file " + reader_.path() + " near line " +
+                  std::to_string(reader_.lineNumber()));
+    }
+  } while (!startsWith(line(), kMonitored) && !startsWith(line(), kSummary));
+}
+
+bool isMcdcView(const ProfileListing& second) {
+  return second.coverageView && *second.coverageView == kMcdcView;
+}
+
+}  // namespace
+
+void reserveForListingSize(ProfileListing& listing, std::uint64_t byteCount) {
+  // Every function line holds at least 31 characters and its line feed.
+  const std::uint64_t lineBound = byteCount / 32 + 1;
+  if (lineBound < (std::uint64_t{1} << 36))
+    listing.lines.reserve(static_cast<std::size_t>(lineBound));
+  const std::uint64_t functionBound = byteCount / 256 + 16;
+  if (functionBound < (std::uint64_t{1} << 30)) {
+    listing.functions.reserve(static_cast<std::size_t>(functionBound));
+  }
+}
+
+void readSecondListing(LineReader& reader, ProfileListing& listing) {
+  ListingParser parser(reader, listing, false);
+  parser.readListingHeader();
+  // The classifier looks at listing 2's own view while listing 2 is read.
+  ListingParser sections(reader, listing, isMcdcView(listing));
+  while (startsWith(sections.line(), kMonitored)) sections.readFileSection();
+  sections.readSummary();
+}
+
+void readFirstListing(LineReader& reader, ProfileListing& listing, const ProfileListing& second) {
+  std::unordered_set<std::string_view> knownHeaders;
+  knownHeaders.reserve(second.files.size());
+  for (const MonitoredFile& file : second.files) knownHeaders.insert(file.headerLine);
+
+  ListingParser parser(reader, listing, isMcdcView(second));
+  parser.readListingHeader();
+  while (startsWith(parser.line(), kMonitored)) {
+    if (knownHeaders.contains(parser.line())) {
+      parser.readFileSection();
+    } else {
+      parser.skipFileSection();
+    }
+  }
+  if (!startsWith(parser.line(), kSummary)) {
+    throw Error("Input file " + reader.path() + " end looks erroneous, near line " +
+                std::to_string(reader.lineNumber()));
+  }
+}
+
+}  // namespace qrvdiff

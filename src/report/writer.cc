@@ -1,0 +1,272 @@
+#include "report/writer.h"
+
+#include <cstdio>
+
+#include "driver/version.h"
+#include "listing/text_match.h"
+
+namespace qrvdiff {
+
+namespace {
+
+constexpr std::string_view kStars =
+    "*****************************************************************************\n";
+constexpr std::string_view kEquals =
+    "=============================================================================\n";
+constexpr std::string_view kHyphens =
+    "-----------------------------------------------------------------------------\n";
+constexpr std::string_view kBoxEmpty =
+    "*                                                                           *\n";
+constexpr std::string_view kBannerTitle =
+    "*           QRV++, Test Coverage Analyzer for C/C++, Version 9.1            *\n";
+constexpr std::string_view kBannerCompared =
+    "*             EXECUTION PROFILE LISTING (COMPARED by qrvdiff v";
+constexpr std::string_view kBannerRights =
+    "*                     Copyright (c) the qrvdiff authors                     *\n";
+constexpr std::string_view kFunctionModeLine = "INSTRUMENTATION MODE  : functi";
+constexpr std::string_view kFunctionView = "Reduced to function coverage";
+constexpr std::size_t kStatusColumn = 11;
+constexpr std::size_t kStatusWidth = 11;
+constexpr std::size_t kFunctionNameColumn = 39;
+
+std::int32_t asSigned(std::uint32_t value) {
+  return static_cast<std::int32_t>(value);
+}
+
+void appendLine(OutputBuffer& out, std::string_view text) {
+  out.append(text);
+  out.append('\n');
+}
+
+// "%3i %% ([%i + %i - %i]%3i/%3i)" for one level's numbers; `gap` stands between "]" and the
+// covered count, `width` is the width of the three-character fields.
+struct TerNumbers {
+  std::uint32_t kept;
+  std::uint32_t gained;
+  std::uint32_t lost;
+  std::uint32_t covered;
+  std::uint32_t points;
+};
+
+void appendTerAmounts(OutputBuffer& out, const TerNumbers& n, int width, std::string_view gap) {
+  out.appendUnsigned(coveragePercent(n.covered, n.points), width);
+  out.append(" % ([");
+  out.appendInt(asSigned(n.kept + n.lost));
+  out.append(" + ");
+  out.appendInt(asSigned(n.gained));
+  out.append(" - ");
+  out.appendInt(asSigned(n.lost));
+  out.append(']');
+  out.append(gap);
+  out.appendInt(asSigned(n.covered), width);
+  out.append('/');
+  out.appendInt(asSigned(n.points), width);
+  out.append(')');
+}
+
+void appendNaSuffix(OutputBuffer& out, std::uint32_t naFunctions) {
+  if (asSigned(naFunctions) > 0) {
+    out.append(" (N.A. for ");
+    out.appendInt(asSigned(naFunctions));
+    out.append(" functions)\n");
+  } else {
+    out.append('\n');
+  }
+}
+
+bool hasFunctionCoverageForm(const ProfileListing& second, const MonitoredFile& file) {
+  return startsWith(file.modeLine, kFunctionModeLine) ||
+         startsWith(second.coverageView.value_or(std::string_view{}), kFunctionView);
+}
+
+// Writes lines as stored, with their newlines; lines that sit back to back in the arena go out
+// in one piece.
+void appendLines(OutputBuffer& out, const LineRecord* line, const LineRecord* end) {
+  while (line != end) {
+    const char* runStart = line->text;
+    const char* runEnd = line->text + line->length + 1;
+    for (++line; line != end && line->text == runEnd; ++line) runEnd += line->length + 1;
+    out.append(runStart, static_cast<std::size_t>(runEnd - runStart));
+  }
+}
+
+void writeFunctionSection(const ProfileListing& second, const MonitoredFile& file,
+                          const FunctionRecord& function, OutputBuffer& out) {
+  if (function.lineDirective) appendLine(out, *function.lineDirective);
+
+  const LineRecord* lines = second.linesBegin(function);
+  const std::string_view functionLine = lines[0].view();
+  out.append(functionLine.substr(0, kStatusColumn));
+  switch (function.pairState) {
+    case PairState::Compared:
+      out.append("           ");
+      break;
+    case PairState::NotAvailable:
+      out.append("(not avail)");
+      break;
+    case PairState::Different:
+      out.append("(different)");
+      break;
+  }
+  appendLine(out, functionLine.substr(kStatusColumn + kStatusWidth));
+  appendLines(out, lines + 1, lines + function.lineCount);
+
+  if (hasFunctionCoverageForm(second, file)) return;
+  out.append('\n');
+  if (function.pairState == PairState::Compared) {
+    out.append("***TER ");
+    appendTerAmounts(out,
+                     {function.keptCount, function.gainedCount, function.lostCount,
+                      static_cast<std::uint32_t>(function.coveredCount),
+                      static_cast<std::uint32_t>(function.pointCount)},
+                     3, "");
+    out.append(" of FUNCTION ");
+    appendLine(out, functionLine.substr(kFunctionNameColumn));
+  } else {
+    appendLine(out, function.terLine.value_or(std::string_view{}));
+  }
+  appendLine(out, function.statementLine.value_or(std::string_view{}));
+  out.append(kHyphens);
+  out.append('\n');
+}
+
+void writeFileSection(const ProfileListing& second, const MonitoredFile& file, OutputBuffer& out) {
+  out.append('\n');
+  appendLine(out, file.headerLine);
+  appendLine(out, file.modeLine);
+  out.append('\n');
+  out.append(" HITS/TRUE      FALSE    LINE DESCRIPTION\n");
+  out.append(kEquals);
+  out.append('\n');
+  for (std::size_t i = 0; i < file.includeCount; ++i) {
+    appendLine(out, second.includes[file.firstInclude + i]);
+  }
+  for (const FunctionRecord* function = second.functionsBegin(file);
+       function != second.functionsEnd(file); ++function) {
+    writeFunctionSection(second, file, *function, out);
+  }
+  out.append('\n');
+
+  const CoverageTally& tally = file.tally;
+  out.append("***TER ");
+  appendTerAmounts(
+      out,
+      {tally.keptCount, tally.gainedCount, tally.lostCount, tally.coveredCount, tally.pointCount},
+      3, "");
+  out.append(" of FILE (compared Fs) ");
+  constexpr std::string_view kOfFile = "of FILE ";
+  const std::size_t ofFile = file.fileTerLine.find(kOfFile);
+  if (ofFile != std::string_view::npos)
+    out.append(file.fileTerLine.substr(ofFile + kOfFile.size()));
+  out.append('\n');
+
+  out.append("       ");
+  out.appendUnsigned(coveragePercent(tally.statementCovered, tally.statementTotal), 3);
+  out.append(" % (");
+  out.appendInt(asSigned(tally.statementCovered), 3);
+  out.append('/');
+  out.appendInt(asSigned(tally.statementTotal), 3);
+  out.append(") statement");
+  appendNaSuffix(out, tally.naFunctionCount);
+  out.append(kHyphens);
+  out.append("\n\n");
+}
+
+// The rest of listing 2's first summary TER line after its first ")" and the blank behind it.
+std::string_view summaryTail(const ProfileListing& second) {
+  if (second.sourceFileCount <= 0) return {};
+  const std::size_t paren = second.terLine.find(')');
+  if (paren == std::string_view::npos || paren + 2 > second.terLine.size()) return {};
+  return second.terLine.substr(paren + 2);
+}
+
+void writeSummary(const ProfileListing& second, OutputBuffer& out) {
+  const CoverageTally& totals = second.totals;
+  out.append("\nSUMMARY\n=======\n\n");
+  appendLine(out, second.sourceFilesLine);
+  appendLine(out, second.headersLine);
+  appendLine(out, second.sourceLinesLine);
+  out.append('\n');
+  out.append("Functions compared : ");
+  out.appendInt(asSigned(totals.functionsCompared));
+  out.append('\n');
+
+  out.append("TER                : ");
+  appendTerAmounts(out,
+                   {totals.keptCount, totals.gainedCount, totals.lostCount, totals.coveredCount,
+                    totals.pointCount},
+                   0, " ");
+  out.append(' ');
+  appendLine(out, summaryTail(second));
+
+  out.append("TER                : ");
+  out.appendUnsigned(coveragePercent(totals.statementCovered, totals.statementTotal));
+  out.append(" % (");
+  out.appendInt(asSigned(totals.statementCovered));
+  out.append('/');
+  out.appendInt(asSigned(totals.statementTotal));
+  out.append(") statement");
+  appendNaSuffix(out, totals.naFunctionCount);
+  out.append('\n');
+  out.append("Functions all      : ");
+  out.appendInt(second.functionCount);
+  out.append('\n');
+  appendLine(out, second.terLine);
+  appendLine(out, second.statementTerLine);
+}
+
+}  // namespace
+
+std::uint64_t coveragePercent(std::uint32_t covered, std::uint32_t total) {
+  if (total == 0) return 100;
+  return std::uint64_t{covered} * 100 / total;
+}
+
+std::string asctimeText(const std::tm& time) {
+  static constexpr char kWeekdays[] = "SunMonTueWedThuFriSat";
+  static constexpr char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  const int weekday = time.tm_wday >= 0 && time.tm_wday < 7 ? time.tm_wday : 0;
+  const int month = time.tm_mon >= 0 && time.tm_mon < 12 ? time.tm_mon : 0;
+  char text[64];
+  const int length = std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
+                                   kWeekdays + 3 * weekday, kMonths + 3 * month, time.tm_mday,
+                                   time.tm_hour, time.tm_min, time.tm_sec, 1900 + time.tm_year);
+  return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+void writeComparedListing(const ProfileListing& second, const ProfileListing& first,
+                          const ReportHeader& header, OutputBuffer& out) {
+  std::string versionField(versionText());
+  versionField += ')';
+  if (versionField.size() < 14) versionField.append(14 - versionField.size(), ' ');
+
+  out.append(kStars);
+  out.append(kBannerTitle);
+  out.append(kBoxEmpty);
+  out.append(kBannerCompared);
+  out.append(versionField);
+  out.append("*\n");
+  out.append(kBoxEmpty);
+  out.append(kBannerRights);
+  out.append(kStars);
+  out.append("\n\n");
+
+  out.append("Input profile 1       : ");
+  out.append(header.inputPath1);
+  out.append(" (");
+  out.append(first.producedAt.value_or(std::string_view{}));
+  out.append(")\nInput profile 2       : ");
+  out.append(header.inputPath2);
+  out.append(" (");
+  out.append(second.producedAt.value_or(std::string_view{}));
+  out.append(")\nListing produced at   : ");
+  out.append(header.timeText);
+  out.append("Coverage view         : ");
+  out.append(second.coverageView.value_or(std::string_view{}));
+  out.append("\n\n\n");
+
+  for (const MonitoredFile& file : second.files) writeFileSection(second, file, out);
+  writeSummary(second, out);
+}
+
+}  // namespace qrvdiff

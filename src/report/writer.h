@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "listing/model.h"
+#include "report/output_buffer.h"
+
+namespace qrvdiff {
+
+struct ReportHeader {
+  std::string_view inputPath1;
+  std::string_view inputPath2;
+  std::string_view timeText;  // 24 characters and a newline, as asctimeText makes it
+};
+
+// Writes the compared listing: banner, header, every file section of `second` with the marks,
+// status fields and rebuilt TER lines, and the SUMMARY block.
+void writeComparedListing(const ProfileListing& second, const ProfileListing& first,
+                          const ReportHeader& header, OutputBuffer& out);
+
+// covered * 100 / total, truncated; 100 when total is 0. The product is formed in 64 bits.
+std::uint64_t coveragePercent(std::uint32_t covered, std::uint32_t total);
+
+// "Www Mmm dd hh:mm:ss yyyy\n", the classic calendar-time text.
+std::string asctimeText(const std::tm& time);
+
+}  // namespace qrvdiff
