@@ -1,0 +1,1 @@
+[ ! -e no_such_dir ]

@@ -1,0 +1,1 @@
+[ -d outdir ] && [ -z "$(ls -A outdir)" ]

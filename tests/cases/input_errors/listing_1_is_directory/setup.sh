@@ -1,0 +1,1 @@
+mkdir l1.txt

@@ -1,0 +1,1 @@
+mkdir l2.txt
