@@ -1,0 +1,154 @@
+#include "compare/marking.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "driver/error.h"
+#include "support/listing_lines.h"
+
+namespace qrvdiff {
+namespace {
+
+using testing::functionLine;
+
+// One compared pair of single-line functions, marked.
+struct MarkedLine {
+  std::string text;  // listing 2's line after marking
+  std::uint32_t kept;
+  std::uint32_t gained;
+  std::uint32_t lost;
+};
+
+MarkedLine mark(LineKind kind, const std::string& before, const std::string& after) {
+  ProfileListing first;
+  ProfileListing second;
+  first.lines.push_back(
+      {first.arena.store(before), static_cast<std::uint32_t>(before.size()), kind});
+  second.lines.push_back(
+      {second.arena.store(after), static_cast<std::uint32_t>(after.size()), kind});
+  FunctionRecord single;
+  single.lineCount = 1;
+  first.functions.push_back(single);
+  second.functions.push_back(single);
+  FunctionRecord& function = second.functions[0];
+  function.partner = &first.functions[0];
+  const std::string firstBefore(first.lines[0].view());
+  markDifferences(second, function, first);
+  EXPECT_EQ(std::string(first.lines[0].view()), firstBefore) << "listing 1 must stay unchanged";
+  return {std::string(second.lines[0].view()), function.keptCount, function.gainedCount,
+          function.lostCount};
+}
+
+std::string line(std::string_view first, std::string_view second, char flag,
+                 std::string_view description = "x") {
+  return functionLine(first, second, flag, 10, description);
+}
+
+std::string withMark(std::string text, std::size_t column, char mark) {
+  text.replace(column, 1, 1, mark);
+  return text;
+}
+
+TEST(Marking, FlagRuleKindsUseTheirMarkColumn) {
+  const struct {
+    LineKind kind;
+    std::size_t column;
+  } kinds[] = {{LineKind::Hits, 10},
+               {LineKind::CondFirst, 10},
+               {LineKind::CondSecond, 21},
+               {LineKind::Mcdc, 21}};
+  for (const auto& [kind, column] : kinds) {
+    const std::string covered = line("1", "", ' ');
+    const std::string uncovered = line("0", "", '-');
+    MarkedLine result = mark(kind, uncovered, covered);
+    EXPECT_EQ(result.text, withMark(covered, column, '^'));
+    EXPECT_EQ(result.gained, 1u);
+
+    result = mark(kind, covered, uncovered);
+    EXPECT_EQ(result.text, withMark(uncovered, column, 'v'));
+    EXPECT_EQ(result.lost, 1u);
+
+    result = mark(kind, covered, covered);
+    EXPECT_EQ(result.text, covered);
+    EXPECT_EQ(result.kept, 1u);
+
+    result = mark(kind, uncovered, uncovered);
+    EXPECT_EQ(result.text, uncovered);
+    EXPECT_EQ(result.kept + result.gained + result.lost, 0u);
+  }
+}
+
+TEST(Marking, OtherFlagCharactersDecideNothingForFlagRuleKinds) {
+  const MarkedLine a = mark(LineKind::Hits, line("0", "", '-'), line("1", "", '*'));
+  const MarkedLine b = mark(LineKind::Hits, line("0", "", '*'), line("1", "", ' '));
+  EXPECT_EQ(a.kept + a.gained + a.lost + b.kept + b.gained + b.lost, 0u);
+}
+
+TEST(Marking, DecisionsAreTwoPointsByTheirCounters) {
+  const std::string before = line("5", "0", ' ', "if (a)");
+  const std::string after = line("0", "3", ' ', "if (a)");
+  const MarkedLine result = mark(LineKind::TrueFalse, before, after);
+  EXPECT_EQ(result.text, withMark(withMark(after, 10, 'v'), 21, '^'));
+  EXPECT_EQ(result.lost, 1u);
+  EXPECT_EQ(result.gained, 1u);
+  EXPECT_EQ(result.kept, 0u);
+
+  const MarkedLine both = mark(LineKind::TrueFalse, line("1", "1", ' '), line("7", "9", ' '));
+  EXPECT_EQ(both.kept, 2u);
+}
+
+TEST(Marking, CounterValuesSkipBlanksAndStopAtOtherCharacters) {
+  EXPECT_EQ(counterValue("         0"), 0u);
+  EXPECT_EQ(counterValue("          "), 0u);
+  EXPECT_EQ(counterValue("1 2"), 12u);
+  EXPECT_EQ(counterValue("   x5"), 0u);
+  EXPECT_EQ(counterValue("9999999999"), 9999999999u);
+  EXPECT_EQ(counterValue("0000000000"), 0u);
+  // Ten digits are read whole: a value that is a multiple of 2^32 is still covered.
+  const MarkedLine result =
+      mark(LineKind::TrueFalse, line("", "", ' '), line("4294967296", "", ' '));
+  EXPECT_EQ(result.gained, 1u);
+}
+
+TEST(Marking, ConstantConditionsChooseTheirColumnFromListingTwo) {
+  // Gained with the counter in the first field: column 10.
+  MarkedLine result = mark(LineKind::Const, line("0", "", '-'), line("1", "", ' '));
+  EXPECT_EQ(result.text, withMark(line("1", "", ' '), 10, '^'));
+  // Gained with the counter in the second field: column 21.
+  result = mark(LineKind::Const, line("", "0", '-'), line("", "1", ' '));
+  EXPECT_EQ(result.text, withMark(line("", "1", ' '), 21, '^'));
+  // Counters in both fields: nothing.
+  result = mark(LineKind::Const, line("0", "0", '-'), line("1", "1", ' '));
+  EXPECT_EQ(result.gained, 0u);
+  EXPECT_EQ(result.text, line("1", "1", ' '));
+  // Gained needs only that listing 2's flag is not "-".
+  result = mark(LineKind::Const, line("0", "", '-'), line("1", "", '?'));
+  EXPECT_EQ(result.gained, 1u);
+  // Lost always goes to column 10.
+  result = mark(LineKind::Const, line("", "1", ' '), line("", "0", '-'));
+  EXPECT_EQ(result.text, withMark(line("", "0", '-'), 10, 'v'));
+  EXPECT_EQ(result.lost, 1u);
+  // Listing 1's flag neither blank nor "-": nothing.
+  result = mark(LineKind::Const, line("0", "", '?'), line("1", "", ' '));
+  EXPECT_EQ(result.kept + result.gained + result.lost, 0u);
+}
+
+TEST(Marking, PlainLinesAreNeverMarked) {
+  const std::string text = line("", "", ' ', "else");
+  const MarkedLine result = mark(LineKind::None, line("", "", '-', "else"), text);
+  EXPECT_EQ(result.text, text);
+  EXPECT_EQ(result.kept + result.gained + result.lost, 0u);
+}
+
+TEST(Marking, AnUnknownKindIsAnInternalError) {
+  try {
+    mark(static_cast<LineKind>(7), line("1", "", ' '), line("1", "", ' '));
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_STREQ(error.what(), "Internal error, data structures look corrupted");
+  }
+}
+
+}  // namespace
+}  // namespace qrvdiff

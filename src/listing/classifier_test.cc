@@ -1,0 +1,164 @@
+#include "listing/classifier.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "driver/error.h"
+#include "support/listing_lines.h"
+
+namespace qrvdiff {
+namespace {
+
+using testing::functionLine;
+
+struct Classified {
+  LineKind kind;
+  std::int64_t lastIndex;
+};
+
+Classified classify(std::string text, bool mcdcView = false) {
+  LineRecord record{text.data(), static_cast<std::uint32_t>(text.size())};
+  classifyLine(record, mcdcView);
+  return {record.kind, record.lastIndex()};
+}
+
+LineKind kindOf(std::string_view first, std::string_view second, std::string_view description,
+                bool mcdcView = false) {
+  return classify(functionLine(first, second, ' ', 12, description), mcdcView).kind;
+}
+
+bool isStrange(const std::string& text, bool mcdcView = false) {
+  try {
+    classify(text, mcdcView);
+    return false;
+  } catch (const Error& error) {
+    EXPECT_EQ(std::string(error.what()), "Strange profile listing line: " + text + "\n");
+    return true;
+  }
+}
+
+TEST(Classifier, KeywordRowsGiveTheirKinds) {
+  const struct {
+    const char* description;
+    LineKind kind;
+  } rows[] = {
+      {"FUNCTION main()", LineKind::Hits},
+      {"goto out;", LineKind::Hits},
+      {"continue", LineKind::Hits},
+      {"continue ;", LineKind::Hits},
+      {"break", LineKind::Hits},
+      {"break ;", LineKind::Hits},
+      {"return", LineKind::Hits},
+      {"return x;", LineKind::Hits},
+      {"throw", LineKind::Hits},
+      {"throw e;", LineKind::Hits},
+      {"__leave", LineKind::Hits},
+      {"catch (...)", LineKind::Hits},
+      {"__except", LineKind::Hits},
+      {"__finally", LineKind::Hits},
+      {"lambda-[]()", LineKind::Hits},
+      {"foreach (x : v)", LineKind::Hits},
+      {"User counter: c1", LineKind::Hits},
+      {"missing-default:", LineKind::Hits},
+      {"lambda-()->", LineKind::Hits},
+      {"case 1:", LineKind::Hits},
+      {"default:", LineKind::Hits},
+      {"if (a)", LineKind::TrueFalse},
+      {"else if (b)", LineKind::TrueFalse},
+      {"do-while (c)", LineKind::TrueFalse},
+      {"ternary-?: x", LineKind::TrueFalse},
+      {"expr-andor: a && b", LineKind::TrueFalse},
+      {"const-if (1)", LineKind::Const},
+      {"COND a", LineKind::TrueFalse},
+      {"MC/DC 1: TF", LineKind::Mcdc},
+      {"switch (x)", LineKind::None},
+      {"else", LineKind::None},
+      {"do", LineKind::None},
+      {"User annotation: note", LineKind::None},
+      {"#line 12 \"a.c\"", LineKind::None},
+      {"label:", LineKind::None},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(kindOf("3", "4", row.description), row.kind) << row.description;
+  }
+}
+
+TEST(Classifier, WholeWordRowsTakeOnlyTheBareWord) {
+  const std::string breakSemicolon = functionLine("1", "", ' ', 5, "break;");
+  EXPECT_TRUE(isStrange(breakSemicolon));
+  EXPECT_EQ(kindOf("1", "", "breakout:"), LineKind::None);  // a label, not a break
+  EXPECT_TRUE(isStrange(functionLine("1", "", ' ', 5, "elsewhere")));
+  EXPECT_TRUE(isStrange(functionLine("1", "", ' ', 5, "If (a)")));  // case matters
+}
+
+TEST(Classifier, LoopsAreDecisionsOnlyWithASecondCounter) {
+  EXPECT_EQ(kindOf("5", "", "for (;;)"), LineKind::Hits);
+  EXPECT_EQ(kindOf("5", "2", "for (;;)"), LineKind::TrueFalse);
+  EXPECT_EQ(kindOf("5", "", "while (x)"), LineKind::Hits);
+  EXPECT_EQ(kindOf("0", "0", "while (x)"), LineKind::TrueFalse);
+}
+
+TEST(Classifier, ConditionRowsDependOnCountersAndListingTwosView) {
+  EXPECT_EQ(kindOf("1", "", "1 a > 0"), LineKind::CondFirst);
+  EXPECT_EQ(kindOf("", "1", "2 b"), LineKind::CondSecond);
+  EXPECT_TRUE(isStrange(functionLine("", "", ' ', 7, "3 c")));
+  EXPECT_EQ(kindOf("1", "", "1 a", true), LineKind::None);
+  EXPECT_EQ(kindOf("", "", "3 c", true), LineKind::None);
+  // A leading 0 is no condition row number.
+  EXPECT_TRUE(isStrange(functionLine("1", "", ' ', 7, "0 a")));
+}
+
+TEST(Classifier, FirstCounterRowsNeedACounterInColumnNine) {
+  EXPECT_EQ(kindOf("4", "", "try"), LineKind::Hits);
+  EXPECT_EQ(kindOf("", "", "try"), LineKind::None);
+  EXPECT_EQ(kindOf("4", "", "__try"), LineKind::Hits);
+  EXPECT_EQ(kindOf("4", "", "}"), LineKind::Hits);
+  EXPECT_EQ(kindOf("", "", "}"), LineKind::None);
+  EXPECT_TRUE(isStrange(functionLine("4", "", ' ', 7, "}x")));
+  EXPECT_EQ(kindOf("", "", "}:"), LineKind::None);
+}
+
+TEST(Classifier, TrailingMarkersLeftOutOfTheCompareLength) {
+  const std::string closing = functionLine("", "", ' ', 9, "}");
+  EXPECT_EQ(classify(closing).lastIndex, static_cast<std::int64_t>(closing.size()) - 1);
+  const std::string closingPlus = functionLine("", "", ' ', 9, "}+");
+  EXPECT_EQ(classify(closingPlus).kind, LineKind::None);
+  EXPECT_EQ(classify(closingPlus).lastIndex, static_cast<std::int64_t>(closingPlus.size()) - 2);
+  const std::string closingMinus = functionLine("2", "", ' ', 9, "}-");
+  EXPECT_EQ(classify(closingMinus).kind, LineKind::Hits);
+  EXPECT_EQ(classify(closingMinus).lastIndex, static_cast<std::int64_t>(closingMinus.size()) - 2);
+
+  const std::string casePlus = functionLine("2", "", ' ', 9, "case 3:+");
+  EXPECT_EQ(classify(casePlus).lastIndex, static_cast<std::int64_t>(casePlus.size()) - 2);
+  const std::string caseMinus = functionLine("2", "", ' ', 9, "case 3:-");
+  EXPECT_EQ(classify(caseMinus).lastIndex, static_cast<std::int64_t>(caseMinus.size()) - 1);
+  const std::string defaultPlus = functionLine("2", "", ' ', 9, "default:+");
+  EXPECT_EQ(classify(defaultPlus).lastIndex, static_cast<std::int64_t>(defaultPlus.size()) - 2);
+  const std::string labelPlus = functionLine("", "", ' ', 9, "again:+");
+  EXPECT_EQ(classify(labelPlus).kind, LineKind::None);
+  EXPECT_EQ(classify(labelPlus).lastIndex, static_cast<std::int64_t>(labelPlus.size()) - 2);
+}
+
+TEST(Classifier, DescriptionIndentedByBlanksButNotTabs) {
+  EXPECT_EQ(kindOf("4", "", "   }"), LineKind::Hits);
+  EXPECT_TRUE(isStrange(functionLine("4", "", ' ', 7, "\t}")));
+  EXPECT_EQ(kindOf("4", "", "\tlabel:"), LineKind::None);
+}
+
+TEST(Classifier, ShortAndEmptyLinesAreStrange) {
+  EXPECT_TRUE(isStrange(std::string(30, ' ')));
+  EXPECT_TRUE(isStrange(std::string(31, ' ')));
+  EXPECT_TRUE(isStrange(functionLine("1", "", ' ', 7, "    ")));
+  EXPECT_FALSE(isStrange(std::string(30, ' ') + ":"));
+}
+
+TEST(Classifier, LineNumbersDoNotMatter) {
+  const Classified a = classify(functionLine("1", "2", ' ', 7, "if (x)"));
+  const Classified b = classify(functionLine("1", "2", ' ', 99999, "if (x)"));
+  EXPECT_EQ(a.kind, b.kind);
+  EXPECT_EQ(a.lastIndex, b.lastIndex);
+}
+
+}  // namespace
+}  // namespace qrvdiff

@@ -1,0 +1,145 @@
+#include "report/writer.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compare/pairing.h"
+#include "compare/tallies.h"
+#include "support/listing_lines.h"
+#include "support/parsed_listings.h"
+
+namespace qrvdiff {
+namespace {
+
+using testing::functionLine;
+using testing::functionSection;
+using testing::listingText;
+
+class StringSink final : public ByteSink {
+ public:
+  bool write(const char* data, std::size_t size) override {
+    text.append(data, size);
+    ++writes;
+    return true;
+  }
+  std::string text;
+  int writes = 0;
+};
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string compareTexts(const std::string& first, const std::string& second) {
+  auto pair = testing::parsePair(first, second);
+  pairFiles(pair->second, pair->first);
+  computeTallies(pair->second, pair->first);
+  StringSink sink;
+  {
+    OutputBuffer out(sink);
+    writeComparedListing(pair->second, pair->first,
+                         {"old.txt", "new.txt", "Tue Dec  8 10:11:12 2026\n"}, out);
+    out.flush();
+  }
+  return sink.text;
+}
+
+TEST(CoveragePercent, TruncatesAndHasNoUpperBound) {
+  EXPECT_EQ(coveragePercent(4, 6), 66u);
+  EXPECT_EQ(coveragePercent(1, 3), 33u);
+  EXPECT_EQ(coveragePercent(199, 200), 99u);
+  EXPECT_EQ(coveragePercent(0, 0), 100u);
+  EXPECT_EQ(coveragePercent(3, 0), 100u);
+  EXPECT_EQ(coveragePercent(7, 5), 140u);
+  // The product is formed in 64 bits.
+  EXPECT_EQ(coveragePercent(4000000000u, 4000000000u), 100u);
+}
+
+TEST(AsctimeText, HasTheClassicFixedForm) {
+  std::tm time{};
+  time.tm_wday = 2;
+  time.tm_mon = 11;
+  time.tm_mday = 8;
+  time.tm_hour = 9;
+  time.tm_min = 5;
+  time.tm_sec = 7;
+  time.tm_year = 126;
+  EXPECT_EQ(asctimeText(time), "Tue Dec  8 09:05:07 2026\n");
+}
+
+TEST(Writer, BannerLinesAreSeventySevenCharactersWide) {
+  const std::string empty = listingText({});
+  const std::vector<std::string> lines = linesOf(compareTexts(empty, empty));
+  ASSERT_GT(lines.size(), 7u);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(lines[i].size(), 77u) << lines[i];
+  EXPECT_EQ(lines[3],
+            "*             EXECUTION PROFILE LISTING (COMPARED by qrvdiff v9.1.4.1)      *");
+  EXPECT_EQ(lines[5],
+            "*                     Copyright (c) the qrvdiff authors                     *");
+}
+
+TEST(Writer, ComparedFunctionGetsRebuiltTerLineWithAmounts) {
+  // Seven points: FUNCTION line, a decision (two points), three hits lines; kept 3, gained 1,
+  // lost 2 between the listings; listing 2's TER line states 4 of 6, and that is what counts.
+  const auto function = [](const std::vector<std::string>& lines) {
+    return functionSection(lines, "***TER  66 % (  4/  6) of FUNCTION main()",
+                           "        50 % (  1/  2) statement");
+  };
+  const std::string first = listingText({function({
+      functionLine("1", "", ' ', 10, "FUNCTION main()"),
+      functionLine("4", "2", ' ', 11, "if (a)"),
+      functionLine("1", "", ' ', 12, "return 1;"),
+      functionLine("1", "", ' ', 13, "return 2;"),
+      functionLine("0", "", '-', 14, "return 3;"),
+  })});
+  const std::string second = listingText({function({
+      functionLine("1", "", ' ', 20, "FUNCTION main()"),
+      functionLine("0", "2", ' ', 21, "if (a)"),
+      functionLine("1", "", ' ', 22, "return 1;"),
+      functionLine("0", "", '-', 23, "return 2;"),
+      functionLine("1", "", ' ', 24, "return 3;"),
+  })});
+  const std::string output = compareTexts(first, second);
+  EXPECT_NE(output.find("***TER  66 % ([5 + 1 - 2]  4/  6) of FUNCTION main()\n"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("         1                  20FUNCTION main()\n"), std::string::npos);
+  // if: TRUE lost, FALSE kept; return 2 lost; return 3 gained.
+  EXPECT_NE(output.find("         0v         2       21if (a)\n"), std::string::npos);
+  EXPECT_NE(output.find("         0v           -     23return 2;\n"), std::string::npos);
+  EXPECT_NE(output.find("         1^                 24return 3;\n"), std::string::npos);
+  EXPECT_NE(output.find("***TER  66 % ([5 + 1 - 2]  4/  6) of FILE (compared Fs) src/a.c\n"),
+            std::string::npos);
+  EXPECT_NE(output.find("TER                : 66 % ([5 + 1 - 2] 4/6) of 1 source files\n"),
+            std::string::npos);
+}
+
+TEST(Writer, OutputGoesOutInLargeBlocks) {
+  std::vector<std::string> sections;
+  for (int i = 0; i < 4000; ++i) {
+    sections.push_back(
+        functionSection({functionLine("1", "", ' ', 10, "FUNCTION f" + std::to_string(i) + "()"),
+                         functionLine("3", "1", ' ', 11, "if (a)")}));
+  }
+  const std::string text = listingText(sections);
+  auto pair = testing::parsePair(text, text);
+  pairFiles(pair->second, pair->first);
+  computeTallies(pair->second, pair->first);
+  StringSink sink;
+  {
+    OutputBuffer out(sink, 64 * 1024);
+    writeComparedListing(pair->second, pair->first, {"a", "b", "now\n"}, out);
+    out.flush();
+  }
+  EXPECT_GT(sink.text.size(), 64u * 1024 * 4);
+  EXPECT_LE(static_cast<std::size_t>(sink.writes), sink.text.size() / (64 * 1024) + 2);
+}
+
+}  // namespace
+}  // namespace qrvdiff

@@ -1,0 +1,87 @@
+#pragma once
+
+// Builders for function-section lines and whole listings in unit tests.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qrvdiff::testing {
+
+// A function-section line: first counter right-aligned in columns 0-9, second in 11-20, the
+// coverage flag in column 22, the line number in 24-29 and the description from column 30.
+inline std::string functionLine(std::string_view first, std::string_view second, char flag,
+                                int lineNumber, std::string_view description) {
+  std::string line(30, ' ');
+  line.replace(10 - first.size(), first.size(), first);
+  line.replace(21 - second.size(), second.size(), second);
+  line[22] = flag;
+  const std::string number = std::to_string(lineNumber);
+  line.replace(30 - number.size(), number.size(), number);
+  line += description;
+  return line;
+}
+
+inline std::string joinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line;
+    text += '\n';
+  }
+  return text;
+}
+
+// A listing with one file section "src/a.c" holding the given function sections (each the
+// complete lines from the FUNCTION line to the empty line after its rule).
+inline std::string listingText(const std::vector<std::string>& functionSections,
+                               std::string_view coverageView = "As instrumented",
+                               std::string_view mode = "multiple condition") {
+  std::string text = joinLines({
+      std::string(77, '*'),
+      "*           QRV++, Test Coverage Analyzer for C/C++, Version 9.1            *",
+      "*" + std::string(75, ' ') + "*",
+      "*                         EXECUTION PROFILE LISTING                          *",
+      "",
+      "Listing produced at   : Mon Nov 30 14:02:11 2026",
+      "Coverage view         : " + std::string(coverageView),
+      "",
+      "MONITORED SOURCE FILE : src/a.c",
+      "INSTRUMENTATION MODE  : " + std::string(mode),
+      "",
+      " HITS/TRUE      FALSE    LINE DESCRIPTION",
+      std::string(77, '='),
+      "",
+  });
+  for (const std::string& section : functionSections) text += section;
+  text += joinLines({
+      "",
+      "***TER  50 % (  1/  2) of FILE src/a.c",
+      "        50 % (  1/  2) statement",
+      std::string(77, '-'),
+      "",
+      "",
+      "",
+      "SUMMARY",
+      "=======",
+      "",
+      "Source files       : 1",
+      "Headers extracted  : 0",
+      "Functions          : 1",
+      "Source lines       : 10",
+      "TER                : 50 % (1/2) of 1 source files",
+      "TER                : 50 % (1/2) statement",
+  });
+  return text;
+}
+
+// A function section in its normal form.
+inline std::string functionSection(
+    const std::vector<std::string>& lines,
+    std::string_view ter = "***TER  50 % (  1/  2) of FUNCTION f()",
+    std::string_view statement = "        50 % (  1/  2) statement") {
+  std::vector<std::string> all = lines;
+  all.insert(all.end(), {"", std::string(ter), std::string(statement), std::string(77, '-'), ""});
+  return joinLines(all);
+}
+
+}  // namespace qrvdiff::testing
