@@ -15,6 +15,10 @@ struct Counts {
   std::uint32_t lost = 0;
 };
 
+void setMark(LineRecord& line, std::size_t markColumn, char mark) {
+  (markColumn == column::kFirstMark ? line.firstMark : line.secondMark) = mark;
+}
+
 char flag(const LineRecord& line) {
   return line.text[column::kCoverageFlag];
 }
@@ -29,10 +33,10 @@ void markByFlag(const LineRecord& first, LineRecord& second, std::size_t markCol
     ++counts.kept;
   } else if (before == ' ' && after == '-') {
     ++counts.lost;
-    second.text[markColumn] = kLost;
+    setMark(second, markColumn, kLost);
   } else if (before == '-' && after == ' ') {
     ++counts.gained;
-    second.text[markColumn] = kGained;
+    setMark(second, markColumn, kGained);
   }
 }
 
@@ -48,10 +52,10 @@ void markByCounter(const LineRecord& first, LineRecord& second, std::size_t begi
     ++counts.kept;
   } else if (before) {
     ++counts.lost;
-    second.text[markColumn] = kLost;
+    setMark(second, markColumn, kLost);
   } else if (after) {
     ++counts.gained;
-    second.text[markColumn] = kGained;
+    setMark(second, markColumn, kGained);
   }
 }
 
@@ -65,15 +69,15 @@ void markConstant(const LineRecord& first, LineRecord& second, Counts& counts) {
       ++counts.kept;
     } else if (after == '-') {
       ++counts.lost;
-      second.text[column::kFirstMark] = kLost;
+      setMark(second, column::kFirstMark, kLost);
     }
   } else if (before == '-' && after != '-') {
     if (second.text[column::kSecondCounterEnd] == ' ') {
       ++counts.gained;
-      second.text[column::kFirstMark] = kGained;
+      setMark(second, column::kFirstMark, kGained);
     } else if (second.text[column::kFirstCounterEnd] == ' ') {
       ++counts.gained;
-      second.text[column::kSecondMark] = kGained;
+      setMark(second, column::kSecondMark, kGained);
     }
   }
 }

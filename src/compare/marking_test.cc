@@ -36,7 +36,7 @@ MarkedLine mark(LineKind kind, const std::string& before, const std::string& aft
   const std::string firstBefore(first.lines[0].view());
   markDifferences(second, function, first);
   EXPECT_EQ(std::string(first.lines[0].view()), firstBefore) << "listing 1 must stay unchanged";
-  return {std::string(second.lines[0].view()), function.keptCount, function.gainedCount,
+  return {second.lines[0].markedText(), function.keptCount, function.gainedCount,
           function.lostCount};
 }
 

@@ -1,10 +1,11 @@
 #include "compare/pairing.h"
 
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
+
+#include "listing/hashed_index.h"
 
 namespace qrvdiff {
 
@@ -17,53 +18,58 @@ std::string_view pairingKey(const ProfileListing& listing, const FunctionRecord&
   return listing.linesBegin(function)->view().substr(kPairingKeyColumn);
 }
 
-struct CandidateKey {
-  std::size_t file;
-  std::string_view text;
-  bool operator==(const CandidateKey&) const = default;
-};
-
-struct CandidateKeyHash {
-  std::size_t operator()(const CandidateKey& key) const {
-    return std::hash<std::string_view>{}(key.text) ^ (key.file * 0x9e3779b97f4a7c15ULL);
-  }
-};
-
-// The functions of listing 1 that share a file and a FUNCTION line, in list order. Only pairing
-// sets `taken`, and it always takes the first untaken function of a chain, so the chain's head is
-// always the first untaken candidate: a lookup gives the same function a list scan would.
+// The functions of listing 1 that share a file and a FUNCTION line form a chain, in list order.
+// Only pairing sets `taken`, and it always takes the first untaken function of a chain, so the
+// chain's head is always the first untaken candidate: a lookup gives the function that a scan
+// of the file's list would.
 class CandidateIndex {
  public:
-  explicit CandidateIndex(const ProfileListing& first) : next_(first.functions.size(), kNone) {
-    chains_.reserve(first.functions.size());
+  explicit CandidateIndex(const ProfileListing& first)
+      : first_(first), index_(first.functions.size()), next_(first.functions.size(), kNone) {
     for (std::size_t fileIndex = 0; fileIndex < first.files.size(); ++fileIndex) {
       const MonitoredFile& file = first.files[fileIndex];
       for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-        const CandidateKey key{fileIndex, pairingKey(first, first.functions[i])};
-        auto [chain, inserted] = chains_.try_emplace(key, Chain{i, i});
-        if (!inserted) {
-          next_[chain->second.tail] = i;
-          chain->second.tail = i;
+        const std::string_view key = pairingKey(first, first.functions[i]);
+        const std::uint64_t hash = hashText(key, fileIndex);
+        const std::uint32_t chain = findChain(hash, fileIndex, key);
+        if (chain == HashedIndex::kNotFound) {
+          index_.insert(hash, static_cast<std::uint32_t>(chains_.size()));
+          chains_.push_back({fileIndex, i, i});
+        } else {
+          next_[chains_[chain].tail] = i;
+          chains_[chain].tail = i;
         }
       }
     }
   }
 
   // The first untaken function of `file` with this key, now taken; kNone when there is none.
-  std::size_t take(std::size_t file, std::string_view text) {
-    const auto found = chains_.find(CandidateKey{file, text});
-    if (found == chains_.end() || found->second.head == kNone) return kNone;
-    const std::size_t taken = found->second.head;
-    found->second.head = next_[taken];
+  std::size_t take(std::size_t file, std::string_view key) {
+    const std::uint32_t chain = findChain(hashText(key, file), file, key);
+    if (chain == HashedIndex::kNotFound || chains_[chain].head == kNone) return kNone;
+    const std::size_t taken = chains_[chain].head;
+    chains_[chain].head = next_[taken];
     return taken;
   }
 
  private:
   struct Chain {
-    std::size_t head;
+    std::size_t file;
+    std::size_t head;  // the first untaken function, or kNone
     std::size_t tail;
   };
-  std::unordered_map<CandidateKey, Chain, CandidateKeyHash> chains_;
+
+  std::uint32_t findChain(std::uint64_t hash, std::size_t file, std::string_view key) const {
+    return index_.find(hash, [&](std::uint32_t chain) {
+      // The tail has the chain's key for as long as the chain exists.
+      return chains_[chain].file == file &&
+             pairingKey(first_, first_.functions[chains_[chain].tail]) == key;
+    });
+  }
+
+  const ProfileListing& first_;
+  HashedIndex index_;
+  std::vector<Chain> chains_;
   std::vector<std::size_t> next_;  // the next function of the same chain
 };
 

@@ -13,6 +13,7 @@
 #include "driver/version.h"
 #include "listing/line_reader.h"
 #include "listing/parser.h"
+#include "listing/system_memory.h"
 #include "report/output_buffer.h"
 #include "report/writer.h"
 
@@ -33,6 +34,9 @@ struct RunContext {
   FileHandle inputStream1;
   FileHandle inputStream2;
   FileHandle outputFile;  // empty when the output is standard output
+  // The inputs' bytes when they could be mapped; the listings' texts point into them.
+  std::optional<MappedFile> mapped1;
+  std::optional<MappedFile> mapped2;
   ProfileListing listing1;
   ProfileListing listing2;
 };
@@ -43,11 +47,28 @@ FileHandle openInput(const std::string& path) {
   return file;
 }
 
-void reserveForFile(ProfileListing& listing, const std::string& path) {
+// Reads one listing with `read`, in place when the file can be mapped, else as a stream.
+template <typename ReadListing>
+void readListing(std::FILE* file, const std::string& path, std::optional<MappedFile>& mapped,
+                 ProfileListing& listing, ReadListing read) {
+  if (std::optional<MappedFile> fileMap = MappedFile::map(file))
+    mapped.emplace(std::move(*fileMap));
+  if (mapped) {
+    reserveForListingSize(listing, mapped->bytes().size());
+    LineReader reader(mapped->bytes(), path);
+    read(reader);
+  } else {
+    FileSource source(file);
+    LineReader reader(source, path);
+    read(reader);
+  }
+}
+
+// An output file that is also an input would be emptied under the mapping that holds the input.
+void detachIfSameFile(std::optional<MappedFile>& mapped, const std::string& inputPath,
+                      const std::string& outputPath) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (!error) reserveForListingSize(listing, size);
+  if (mapped && std::filesystem::equivalent(inputPath, outputPath, error)) mapped->detachFromFile();
 }
 
 std::string currentTimeText() {
@@ -62,19 +83,11 @@ bool closeStream(FileHandle& file) {
 
 void compare(RunContext& run, const RunEnvironment& environment) {
   run.inputStream2 = openInput(run.options.inputPath2);
-  reserveForFile(run.listing2, run.options.inputPath2);
-  {
-    FileSource source(run.inputStream2.get());
-    LineReader reader(source, run.options.inputPath2);
-    readSecondListing(reader, run.listing2);
-  }
+  readListing(run.inputStream2.get(), run.options.inputPath2, run.mapped2, run.listing2,
+              [&](LineReader& reader) { readSecondListing(reader, run.listing2); });
   run.inputStream1 = openInput(run.options.inputPath1);
-  reserveForFile(run.listing1, run.options.inputPath1);
-  {
-    FileSource source(run.inputStream1.get());
-    LineReader reader(source, run.options.inputPath1);
-    readFirstListing(reader, run.listing1, run.listing2);
-  }
+  readListing(run.inputStream1.get(), run.options.inputPath1, run.mapped1, run.listing1,
+              [&](LineReader& reader) { readFirstListing(reader, run.listing1, run.listing2); });
   pairFiles(run.listing2, run.listing1);
   computeTallies(run.listing2, run.listing1);
 
@@ -82,6 +95,8 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   // empties it.
   std::FILE* output = environment.standardOutput;
   if (!isStandardOutputPath(run.options.outputPath)) {
+    detachIfSameFile(run.mapped1, run.options.inputPath1, run.options.outputPath);
+    detachIfSameFile(run.mapped2, run.options.inputPath2, run.options.outputPath);
     run.outputFile.reset(std::fopen(run.options.outputPath.c_str(), "wb"));
     if (!run.outputFile) {
       throw Error("Cannot create output file \"" + run.options.outputPath + "\"");

@@ -3,16 +3,24 @@
 #include <algorithm>
 #include <cstring>
 
+#include "listing/system_memory.h"
+
 namespace qrvdiff {
 
 namespace {
-constexpr std::size_t kLargestBlock = 16 * 1024 * 1024;
+constexpr std::size_t kLargestBlock = std::size_t{64} << 20;
+}
+
+TextArena::~TextArena() {
+  for (const Block& block : blocks_) freeLargeBlock(block.data, block.size);
 }
 
 void TextArena::addBlock(std::size_t minimum) {
   const std::size_t size = std::max(nextBlockSize_, minimum);
-  blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-  cursor_ = blocks_.back().get();
+  blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot lose the block
+  char* data = static_cast<char*>(allocateLargeBlock(size));
+  blocks_.push_back({data, size});
+  cursor_ = data;
   end_ = cursor_ + size;
   bytesReserved_ += size;
   // Small listings stay small; large ones get few, large blocks.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -13,10 +12,9 @@ namespace qrvdiff {
 class TextArena {
  public:
   TextArena() = default;
+  ~TextArena();
   TextArena(const TextArena&) = delete;
   TextArena& operator=(const TextArena&) = delete;
-  TextArena(TextArena&&) = default;
-  TextArena& operator=(TextArena&&) = default;
 
   // Returns the copy; the byte after its last character is '\n'.
   char* store(std::string_view text);
@@ -26,7 +24,11 @@ class TextArena {
  private:
   void addBlock(std::size_t minimum);
 
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  struct Block {
+    char* data;
+    std::size_t size;
+  };
+  std::vector<Block> blocks_;
   char* cursor_ = nullptr;
   char* end_ = nullptr;
   std::size_t nextBlockSize_ = 64 * 1024;

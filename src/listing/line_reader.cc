@@ -29,12 +29,19 @@ std::size_t MemorySource::read(char* buffer, std::size_t capacity) {
 }
 
 LineReader::LineReader(ByteSource& source, std::string path, std::size_t blockSize)
-    : source_(source),
+    : source_(&source),
       path_(std::move(path)),
       capacity_(std::max(blockSize, 2 * kLongestLineBytes)) {
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
   begin_ = end_ = buffer_.get();
 }
+
+LineReader::LineReader(std::string_view wholeInput, std::string path)
+    : source_(nullptr),
+      path_(std::move(path)),
+      begin_(wholeInput.data()),
+      end_(wholeInput.data() + wholeInput.size()),
+      sourceEnded_(true) {}
 
 bool LineReader::refill() {
   if (sourceEnded_) return false;
@@ -42,12 +49,12 @@ bool LineReader::refill() {
   if (pending != 0 && begin_ != buffer_.get()) std::memmove(buffer_.get(), begin_, pending);
   begin_ = buffer_.get();
   end_ = begin_ + pending;
-  const std::size_t count = source_.read(end_, capacity_ - pending);
+  const std::size_t count = source_->read(buffer_.get() + pending, capacity_ - pending);
   if (count == 0) {
     sourceEnded_ = true;
     return false;
   }
-  end_ += count;
+  end_ = begin_ + pending + count;
   return true;
 }
 
@@ -60,7 +67,7 @@ LineReader::Result LineReader::next() {
     if (lineFeed != nullptr) {
       const char* start = begin_;
       std::size_t length = static_cast<std::size_t>(lineFeed - start);
-      begin_ = const_cast<char*>(lineFeed) + 1;
+      begin_ = lineFeed + 1;
       ++lineNumber_;
       if (length != 0 && start[length - 1] == '\r') --length;
       if (length > kMaxLineLength || std::memchr(start, '\0', length) != nullptr) {

@@ -46,7 +46,10 @@ class LineReader {
 
   enum class Result { Line, End, Malformed };
 
+  // Reads `source` in blocks; a line stays valid until the next call of next().
   LineReader(ByteSource& source, std::string path, std::size_t blockSize = 1 << 20);
+  // Reads input that is whole in memory and outlives the reader; every line stays valid.
+  LineReader(std::string_view wholeInput, std::string path);
 
   // The next line. `Line`: line() holds it. `End`: nothing more could be read; the line number is
   // unchanged. `Malformed`: a line without its line feed, too long, or holding a NUL byte; the line
@@ -61,16 +64,18 @@ class LineReader {
   std::string_view line() const { return line_; }
   std::uint32_t lineNumber() const { return lineNumber_; }
   const std::string& path() const { return path_; }
+  // True when every line read stays valid as long as the input does.
+  bool linesAreStable() const { return source_ == nullptr; }
 
  private:
   bool refill();
 
-  ByteSource& source_;
+  ByteSource* source_;  // none when the whole input is in memory
   std::string path_;
   std::unique_ptr<char[]> buffer_;
-  std::size_t capacity_;
-  char* begin_;  // unread data is [begin_, end_)
-  char* end_;
+  std::size_t capacity_ = 0;
+  const char* begin_;  // unread data is [begin_, end_)
+  const char* end_;
   bool sourceEnded_ = false;
   bool stopped_ = false;
   std::string_view line_;

@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "listing/arena.h"
+#include "listing/system_memory.h"
 
 namespace qrvdiff {
 
@@ -39,13 +41,25 @@ inline constexpr std::size_t kDescription = 30;
 }  // namespace column
 
 struct LineRecord {
-  char* text = nullptr;  // in the listing's arena; marks are written into it
+  // The line as read; the byte after it is its line end. The text itself is never changed: the
+  // marks of a comparison are kept beside it and take the place of columns 10 and 21 on output.
+  const char* text = nullptr;
   std::uint32_t length = 0;
   LineKind kind = LineKind::None;
   // 1 when a trailing "+" or "-" is left out of the structure comparison.
   std::uint8_t trailingMarker = 0;
+  char firstMark = 0;   // "^" or "v" for column 10, or 0
+  char secondMark = 0;  // the same for column 21
 
   std::string_view view() const { return {text, length}; }
+  bool isMarked() const { return (firstMark | secondMark) != 0; }
+  // The line as the compared listing shows it.
+  std::string markedText() const {
+    std::string marked(view());
+    if (firstMark != 0) marked[column::kFirstMark] = firstMark;
+    if (secondMark != 0) marked[column::kSecondMark] = secondMark;
+    return marked;
+  }
   // Index of the last character that takes part in the structure comparison.
   std::int64_t lastIndex() const { return static_cast<std::int64_t>(length) - 1 - trailingMarker; }
 };
@@ -116,8 +130,8 @@ struct ProfileListing {
   std::optional<std::string_view> coverageView;
   std::vector<MonitoredFile> files;
   std::vector<std::string_view> includes;
-  std::vector<FunctionRecord> functions;
-  std::vector<LineRecord> lines;
+  std::vector<FunctionRecord, LargeBlockAllocator<FunctionRecord>> functions;
+  std::vector<LineRecord, LargeBlockAllocator<LineRecord>> lines;
 
   // The SUMMARY block; read for listing 2 only.
   std::string_view sourceFilesLine;

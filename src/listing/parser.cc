@@ -51,7 +51,12 @@ class ListingParser {
 
  private:
   void readFunctionSection(std::optional<std::string_view> lineDirective, bool functionForm);
-  std::string_view store() { return {listing_.arena.store(line()), line().size()}; }
+  // The current line, made to outlive the next read: input that is whole in memory is used in
+  // place, streamed input is copied.
+  std::string_view store() {
+    if (reader_.linesAreStable()) return line();
+    return {listing_.arena.store(line()), line().size()};
+  }
   void expect(bool ok) {
     if (!ok) fail();
   }
@@ -150,7 +155,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
 
   const auto appendLine = [&] {
     LineRecord& record = listing_.lines.emplace_back();
-    record.text = listing_.arena.store(line());
+    record.text = store().data();
     record.length = static_cast<std::uint32_t>(line().size());
     classifyLine(record, mcdcView_);
   };

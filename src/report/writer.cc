@@ -79,13 +79,34 @@ bool hasFunctionCoverageForm(const ProfileListing& second, const MonitoredFile& 
          startsWith(second.coverageView.value_or(std::string_view{}), kFunctionView);
 }
 
-// Writes lines as stored, with their newlines; lines that sit back to back in the arena go out
-// in one piece.
+// A line that can go out together with its neighbours as it stands in memory: unmarked, and
+// followed by a bare line feed (not by a carriage return that the output drops).
+bool isPlain(const LineRecord& line) {
+  return !line.isMarked() && line.text[line.length] == '\n';
+}
+
+void appendMarkedLine(OutputBuffer& out, const LineRecord& line) {
+  const char* text = line.text;
+  out.append(text, column::kFirstMark);
+  out.append(line.firstMark != 0 ? line.firstMark : text[column::kFirstMark]);
+  out.append(text + column::kSecondCounterBegin, column::kSecondMark - column::kSecondCounterBegin);
+  out.append(line.secondMark != 0 ? line.secondMark : text[column::kSecondMark]);
+  out.append(text + column::kSecondMark + 1, line.length - column::kSecondMark - 1);
+  out.append('\n');
+}
+
+// Writes lines with their marks; plain lines that sit back to back in memory go out in one piece.
 void appendLines(OutputBuffer& out, const LineRecord* line, const LineRecord* end) {
   while (line != end) {
+    if (!isPlain(*line)) {
+      appendMarkedLine(out, *line++);
+      continue;
+    }
     const char* runStart = line->text;
     const char* runEnd = line->text + line->length + 1;
-    for (++line; line != end && line->text == runEnd; ++line) runEnd += line->length + 1;
+    for (++line; line != end && line->text == runEnd && isPlain(*line); ++line) {
+      runEnd += line->length + 1;
+    }
     out.append(runStart, static_cast<std::size_t>(runEnd - runStart));
   }
 }
@@ -96,7 +117,8 @@ void writeFunctionSection(const ProfileListing& second, const MonitoredFile& fil
 
   const LineRecord* lines = second.linesBegin(function);
   const std::string_view functionLine = lines[0].view();
-  out.append(functionLine.substr(0, kStatusColumn));
+  out.append(functionLine.substr(0, column::kFirstMark));
+  out.append(lines[0].firstMark != 0 ? lines[0].firstMark : functionLine[column::kFirstMark]);
   switch (function.pairState) {
     case PairState::Compared:
       out.append("           ");
