@@ -16,11 +16,22 @@ struct Outcome {
   std::uint32_t lineNumber;
 };
 
-// Reads until something other than a line comes; a tiny block size exercises refills.
+// Reads until something other than a line comes; a tiny block size exercises refills. Input
+// that is whole in memory must give the same lines.
 Outcome readAll(const std::string& bytes, std::size_t blockSize = 1 << 20) {
   MemorySource source(bytes);
   LineReader reader(source, "in.txt", blockSize);
+  LineReader inPlace(std::string_view(bytes), "in.txt");
   Outcome outcome;
+  for (;;) {
+    const LineReader::Result streamed = reader.next();
+    EXPECT_EQ(inPlace.next(), streamed);
+    if (streamed != LineReader::Result::Line) break;
+    EXPECT_EQ(inPlace.line(), reader.line());
+  }
+  EXPECT_EQ(inPlace.lineNumber(), reader.lineNumber());
+  source = MemorySource(bytes);
+  reader = LineReader(source, "in.txt", blockSize);
   for (;;) {
     outcome.last = reader.next();
     if (outcome.last != LineReader::Result::Line) break;

@@ -2,7 +2,6 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 #include "driver/error.h"
 #include "listing/classifier.h"
@@ -245,11 +244,11 @@ void ListingParser::skipFileSection() {
   } while (!startsWith(line(), kMonitored) && !startsWith(line(), kSummary));
 }
 
+}  // namespace
+
 bool isMcdcView(const ProfileListing& second) {
   return second.coverageView && *second.coverageView == kMcdcView;
 }
-
-}  // namespace
 
 void reserveForListingSize(ProfileListing& listing, std::uint64_t byteCount) {
   // Every function line holds at least 31 characters and its line feed.
@@ -262,6 +261,10 @@ void reserveForListingSize(ProfileListing& listing, std::uint64_t byteCount) {
   }
 }
 
+void readListingHeader(LineReader& reader, ProfileListing& listing) {
+  ListingParser(reader, listing, false).readListingHeader();
+}
+
 void readSecondListing(LineReader& reader, ProfileListing& listing) {
   ListingParser parser(reader, listing, false);
   parser.readListingHeader();
@@ -271,15 +274,17 @@ void readSecondListing(LineReader& reader, ProfileListing& listing) {
   sections.readSummary();
 }
 
-void readFirstListing(LineReader& reader, ProfileListing& listing, const ProfileListing& second) {
-  std::unordered_set<std::string_view> knownHeaders;
-  knownHeaders.reserve(second.files.size());
-  for (const MonitoredFile& file : second.files) knownHeaders.insert(file.headerLine);
-
-  ListingParser parser(reader, listing, isMcdcView(second));
+void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstListingRules& rules) {
+  ListingParser parser(reader, listing, rules.mcdcView);
   parser.readListingHeader();
   while (startsWith(parser.line(), kMonitored)) {
-    if (knownHeaders.contains(parser.line())) {
+    if (rules.cancelled != nullptr && rules.cancelled->load(std::memory_order_relaxed)) return;
+    const bool known = rules.knownHeaders.contains(parser.line());
+    if (rules.choices != nullptr) {
+      // The line is recorded before it is read past; stable input keeps it valid.
+      rules.choices->push_back({parser.line(), known});
+    }
+    if (known) {
       parser.readFileSection();
     } else {
       parser.skipFileSection();
@@ -289,6 +294,44 @@ void readFirstListing(LineReader& reader, ProfileListing& listing, const Profile
     throw Error("Input file " + reader.path() + " end looks erroneous, near line " +
                 std::to_string(reader.lineNumber()));
   }
+}
+
+void readFirstListing(LineReader& reader, ProfileListing& listing, const ProfileListing& second) {
+  const HeaderSet known = headerLinesOf(second);
+  readFirstListing(reader, listing, FirstListingRules{known, isMcdcView(second)});
+}
+
+void HeaderSet::add(std::string_view headerLine) {
+  if (contains(headerLine)) return;
+  index_.insert(hashText(headerLine), static_cast<std::uint32_t>(headers_.size()));
+  headers_.push_back(headerLine);
+}
+
+bool HeaderSet::contains(std::string_view headerLine) const {
+  return index_.find(hashText(headerLine), [&](std::uint32_t i) {
+    return headers_[i] == headerLine;
+  }) != HashedIndex::kNotFound;
+}
+
+HeaderSet headerLinesOf(const ProfileListing& second) {
+  HeaderSet set(second.files.size());
+  for (const MonitoredFile& file : second.files) set.add(file.headerLine);
+  return set;
+}
+
+HeaderSet linesBeginningWithMonitored(std::string_view wholeListing) {
+  HeaderSet set;
+  std::size_t at = startsWith(wholeListing, kMonitored) ? 0 : wholeListing.find("\nMONITORED ");
+  while (at != std::string_view::npos) {
+    const std::size_t begin = wholeListing[at] == '\n' ? at + 1 : at;
+    std::size_t end = wholeListing.find('\n', begin);
+    if (end == std::string_view::npos) end = wholeListing.size();
+    const std::size_t next = end;
+    if (end > begin && wholeListing[end - 1] == '\r' && end < wholeListing.size()) --end;
+    set.add(wholeListing.substr(begin, end - begin));
+    at = wholeListing.find("\nMONITORED ", next);
+  }
+  return set;
 }
 
 }  // namespace qrvdiff

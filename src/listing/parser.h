@@ -1,16 +1,63 @@
 #pragma once
 
+#include <atomic>
+#include <string_view>
+#include <vector>
+
+#include "listing/hashed_index.h"
 #include "listing/line_reader.h"
 #include "listing/model.h"
 
 namespace qrvdiff {
 
+// A set of "MONITORED " lines: those of listing 2's file sections, against which listing 1's
+// sections are chosen.
+class HeaderSet {
+ public:
+  explicit HeaderSet(std::size_t expected = 0) : index_(expected) {}
+  void add(std::string_view headerLine);
+  bool contains(std::string_view headerLine) const;
+  std::size_t size() const { return headers_.size(); }
+
+ private:
+  HashedIndex index_;
+  std::vector<std::string_view> headers_;
+};
+
+// The "MONITORED " lines of listing 2's file sections.
+HeaderSet headerLinesOf(const ProfileListing& second);
+
+// Every line of a listing, whole in memory, that begins with "MONITORED ": a superset of the lines
+// that open its file sections, found without reading the listing line by line.
+HeaderSet linesBeginningWithMonitored(std::string_view wholeListing);
+
+// True when listing 2's coverage view turns numbered condition rows into plain lines.
+bool isMcdcView(const ProfileListing& second);
+
+// Reads only the header of a listing: banner, "Listing produced at" and "Coverage view".
+void readListingHeader(LineReader& reader, ProfileListing& listing);
+
 // Reads listing 2 whole: header, every file section, and the SUMMARY block down to the end.
 void readSecondListing(LineReader& reader, ProfileListing& listing);
 
-// Reads listing 1's header and those of its file sections whose "MONITORED " line also opens a
-// file section of `second`; the others are skipped unread. Stops at the "SUMMARY" line.
-// Lines are classified with `second`'s coverage view.
+// What reading listing 1 decided for each file section it met: read it or skip it.
+struct SectionChoice {
+  std::string_view headerLine;
+  bool read;
+};
+
+struct FirstListingRules {
+  const HeaderSet& knownHeaders;  // sections with these opening lines are read, others skipped
+  bool mcdcView;                  // listing 2's view, which the line classifier follows
+  std::vector<SectionChoice>* choices = nullptr;  // when given, every choice is recorded
+  const std::atomic<bool>* cancelled = nullptr;   // when given and set, reading stops early
+};
+
+// Reads listing 1's header and those of its file sections whose "MONITORED " line is known;
+// the others are skipped unread. Stops at the "SUMMARY" line.
+void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstListingRules& rules);
+
+// The same, with the sections and the coverage view of `second`.
 void readFirstListing(LineReader& reader, ProfileListing& listing, const ProfileListing& second);
 
 // Reserves record space for a listing of `byteCount` bytes, so the line records are never moved.
