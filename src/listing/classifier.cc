@@ -1,5 +1,7 @@
 #include "listing/classifier.h"
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -139,7 +141,13 @@ void classifyLine(LineRecord& record, bool mcdcView) {
   };
   if (line.size() <= column::kDescription) throw strange();
 
+  // Descriptions are indented by blanks; step over them eight at a time.
   std::size_t start = column::kDescription;
+  constexpr std::uint64_t kEightBlanks = 0x2020202020202020ULL;
+  for (std::uint64_t chunk; start + 8 <= line.size(); start += 8) {
+    std::memcpy(&chunk, line.data() + start, 8);
+    if (chunk != kEightBlanks) break;
+  }
   while (start < line.size() && line[start] == ' ') ++start;
   const std::string_view description = line.substr(start);
 

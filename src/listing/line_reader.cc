@@ -7,11 +7,6 @@
 
 namespace qrvdiff {
 
-namespace {
-// The longest stretch that can hold a line: its characters, a carriage return and the line feed.
-constexpr std::size_t kLongestLineBytes = LineReader::kMaxLineLength + 2;
-}  // namespace
-
 FileSource::FileSource(std::FILE* file) : file_(file) {
   // Reads go straight into the reader's block; a stdio buffer would only add a copy.
   std::setvbuf(file_, nullptr, _IONBF, 0);
@@ -33,7 +28,7 @@ LineReader::LineReader(ByteSource& source, std::string path, std::size_t blockSi
       path_(std::move(path)),
       capacity_(std::max(blockSize, 2 * kLongestLineBytes)) {
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
-  begin_ = end_ = buffer_.get();
+  begin_ = end_ = firstNul_ = buffer_.get();
 }
 
 LineReader::LineReader(std::string_view wholeInput, std::string path)
@@ -41,7 +36,14 @@ LineReader::LineReader(std::string_view wholeInput, std::string path)
       path_(std::move(path)),
       begin_(wholeInput.data()),
       end_(wholeInput.data() + wholeInput.size()),
-      sourceEnded_(true) {}
+      sourceEnded_(true) {
+  findFirstNul();
+}
+
+void LineReader::findFirstNul() {
+  const void* nul = std::memchr(begin_, '\0', static_cast<std::size_t>(end_ - begin_));
+  firstNul_ = nul != nullptr ? static_cast<const char*>(nul) : end_;
+}
 
 bool LineReader::refill() {
   if (sourceEnded_) return false;
@@ -50,15 +52,13 @@ bool LineReader::refill() {
   begin_ = buffer_.get();
   end_ = begin_ + pending;
   const std::size_t count = source_->read(buffer_.get() + pending, capacity_ - pending);
-  if (count == 0) {
-    sourceEnded_ = true;
-    return false;
-  }
   end_ = begin_ + pending + count;
-  return true;
+  findFirstNul();
+  if (count == 0) sourceEnded_ = true;
+  return count != 0;
 }
 
-LineReader::Result LineReader::next() {
+LineReader::Result LineReader::nextSlow() {
   if (stopped_) return Result::End;
   for (;;) {
     const std::size_t available = static_cast<std::size_t>(end_ - begin_);
@@ -70,7 +70,7 @@ LineReader::Result LineReader::next() {
       begin_ = lineFeed + 1;
       ++lineNumber_;
       if (length != 0 && start[length - 1] == '\r') --length;
-      if (length > kMaxLineLength || std::memchr(start, '\0', length) != nullptr) {
+      if (length > kMaxLineLength || firstNul_ < lineFeed) {
         stopped_ = true;
         return Result::Malformed;
       }
@@ -89,10 +89,8 @@ LineReader::Result LineReader::next() {
   }
 }
 
-void LineReader::readLine() {
-  if (next() != Result::Line) {
-    throw Error("Read error of file " + path_ + ", near line " + std::to_string(lineNumber_));
-  }
+void LineReader::throwReadError() const {
+  throw Error("Read error of file " + path_ + ", near line " + std::to_string(lineNumber_));
 }
 
 }  // namespace qrvdiff

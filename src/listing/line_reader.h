@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -54,10 +55,26 @@ class LineReader {
   // The next line. `Line`: line() holds it. `End`: nothing more could be read; the line number is
   // unchanged. `Malformed`: a line without its line feed, too long, or holding a NUL byte; the line
   // number counts it. After `Malformed` every further call returns `End`.
-  Result next();
+  Result next() {
+    // The common case, inline: a whole line, without NUL byte, in the data at hand.
+    const std::size_t available = static_cast<std::size_t>(end_ - begin_);
+    const char* lineFeed = static_cast<const char*>(
+        std::memchr(begin_, '\n', available < kLongestLineBytes ? available : kLongestLineBytes));
+    if (lineFeed == nullptr || lineFeed > firstNul_ || stopped_) return nextSlow();
+    const char* start = begin_;
+    std::size_t length = static_cast<std::size_t>(lineFeed - start);
+    if (length != 0 && start[length - 1] == '\r') --length;
+    if (length > kMaxLineLength) return nextSlow();
+    begin_ = lineFeed + 1;
+    ++lineNumber_;
+    line_ = std::string_view(start, length);
+    return Result::Line;
+  }
 
   // next(), ending the run with "Read error of file %s, near line %i" unless a line was read.
-  void readLine();
+  void readLine() {
+    if (next() != Result::Line) throwReadError();
+  }
   // next(); true when a line was read.
   bool tryReadLine() { return next() == Result::Line; }
 
@@ -68,7 +85,13 @@ class LineReader {
   bool linesAreStable() const { return source_ == nullptr; }
 
  private:
+  // The longest stretch that can hold a line: its characters, a carriage return and the line feed.
+  static constexpr std::size_t kLongestLineBytes = kMaxLineLength + 2;
+
+  Result nextSlow();
   bool refill();
+  void findFirstNul();
+  [[noreturn]] void throwReadError() const;
 
   ByteSource* source_;  // none when the whole input is in memory
   std::string path_;
@@ -76,6 +99,7 @@ class LineReader {
   std::size_t capacity_ = 0;
   const char* begin_;  // unread data is [begin_, end_)
   const char* end_;
+  const char* firstNul_;  // the first NUL byte in [begin_, end_), or end_ when there is none
   bool sourceEnded_ = false;
   bool stopped_ = false;
   std::string_view line_;

@@ -1,0 +1,47 @@
+# Installation layout and the Debian package.
+#
+#   cmake --install <build> --prefix <dir>   installs bin/qrvdiff, share/man/man1/qrvdiff.1 and
+#                                            share/doc/qrvdiff/examples/ci-recipe.sh
+#   cpack -G DEB (in <build>)                writes qrvdiff_<version>_<arch>.deb
+#
+# Included from the top-level CMakeLists.txt after the qrvdiff target is defined.
+
+include(GNUInstallDirs)
+
+install(TARGETS qrvdiff RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/doc/qrvdiff.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/doc/ci-recipe.sh
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME qrvdiff)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "qrvdiff developers")
+set(CPACK_PACKAGE_CONTACT "qrvdiff developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "compare two execution profile listings and mark coverage differences")
+set(CPACK_PACKAGE_DESCRIPTION
+    "qrvdiff reads two execution profile listings (plain-text coverage reports) and writes a copy
+of the second in which every measurement point of each comparable function is marked: \"^\" for
+coverage gained, \"v\" for coverage lost. Functions are paired by name and tested for equal
+structure; shifted source line numbers are tolerated. Function, file and summary lines state
+the amounts of coverage kept, gained and lost.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_NAME qrvdiff)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "qrvdiff developers")
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Derive the run-time dependencies from the binary when dpkg-shlibdeps is at hand; otherwise
+# name the two libraries that a C++ program built with the system compiler needs.
+find_program(QRVDIFF_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(QRVDIFF_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+endif()
+
+include(CPack)
