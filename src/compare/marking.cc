@@ -40,8 +40,15 @@ void markByFlag(const LineRecord& first, LineRecord& second, std::size_t markCol
   }
 }
 
+// Whether the counter value of a field is not zero: as soon as a digit other than "0" is read it
+// cannot be, and a character that ends the reading before that leaves it zero.
 bool counterCovered(const LineRecord& line, std::size_t begin, std::size_t end) {
-  return counterValue(std::string_view(line.text + begin, end - begin)) != 0;
+  for (const char* c = line.text + begin; c != line.text + end; ++c) {
+    if (*c == ' ') continue;
+    if (*c < '0' || *c > '9') return false;
+    if (*c != '0') return true;
+  }
+  return false;
 }
 
 void markByCounter(const LineRecord& first, LineRecord& second, std::size_t begin, std::size_t end,

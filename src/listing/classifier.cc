@@ -1,5 +1,6 @@
 #include "listing/classifier.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,6 +14,23 @@ namespace qrvdiff {
 namespace {
 
 enum class Verdict { Decided, Strange, NoRule };
+
+// The first character at or after column 30 that is not a blank. Descriptions are indented by
+// blanks, so they are stepped over eight at a time where the byte order allows.
+std::size_t descriptionStart(std::string_view line) {
+  std::size_t start = column::kDescription;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kEightBlanks = 0x2020202020202020ULL;
+    for (std::uint64_t chunk; start + 8 <= line.size(); start += 8) {
+      std::memcpy(&chunk, line.data() + start, 8);
+      if (const std::uint64_t different = chunk ^ kEightBlanks; different != 0) {
+        return start + static_cast<std::size_t>(std::countr_zero(different)) / 8;
+      }
+    }
+  }
+  while (start < line.size() && line[start] == ' ') ++start;
+  return start;
+}
 
 struct Classification {
   LineKind kind = LineKind::None;
@@ -141,14 +159,7 @@ void classifyLine(LineRecord& record, bool mcdcView) {
   };
   if (line.size() <= column::kDescription) throw strange();
 
-  // Descriptions are indented by blanks; step over them eight at a time.
-  std::size_t start = column::kDescription;
-  constexpr std::uint64_t kEightBlanks = 0x2020202020202020ULL;
-  for (std::uint64_t chunk; start + 8 <= line.size(); start += 8) {
-    std::memcpy(&chunk, line.data() + start, 8);
-    if (chunk != kEightBlanks) break;
-  }
-  while (start < line.size() && line[start] == ' ') ++start;
+  const std::size_t start = descriptionStart(line);
   const std::string_view description = line.substr(start);
 
   Classification result;

@@ -327,7 +327,7 @@ HeaderSet linesBeginningWithMonitored(std::string_view wholeListing) {
     std::size_t end = wholeListing.find('\n', begin);
     if (end == std::string_view::npos) end = wholeListing.size();
     const std::size_t next = end;
-    if (end > begin && wholeListing[end - 1] == '\r' && end < wholeListing.size()) --end;
+    if (end > begin && end < wholeListing.size() && wholeListing[end - 1] == '\r') --end;
     set.add(wholeListing.substr(begin, end - begin));
     at = wholeListing.find("\nMONITORED ", next);
   }
