@@ -1,6 +1,10 @@
 #include "report/output_buffer.h"
 
+#include <algorithm>
 #include <charconv>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace qrvdiff {
 
@@ -13,28 +17,113 @@ bool FileSink::write(const char* data, std::size_t size) {
   return std::fwrite(data, 1, size, file_) == size;
 }
 
-OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t capacity)
-    : sink_(sink), buffer_(std::make_unique_for_overwrite<char[]>(capacity)) {
-  cursor_ = buffer_.get();
+// Writes one block at a time on its own thread.
+class OutputBuffer::BackgroundWriter {
+ public:
+  explicit BackgroundWriter(ByteSink& sink) : sink_(sink), thread_([this] { run(); }) {}
+
+  ~BackgroundWriter() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  // Waits until the previous block is written, then queues this one.
+  void submit(const char* data, std::size_t size) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return pending_ == nullptr; });
+    pending_ = data;
+    pendingSize_ = size;
+    changed_.notify_all();
+  }
+
+  void waitUntilIdle() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return pending_ == nullptr; });
+  }
+
+  bool failed() const {
+    std::lock_guard lock(mutex_);
+    return failed_;
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return pending_ != nullptr || stopping_; });
+      if (pending_ == nullptr) return;
+      const char* data = pending_;
+      const std::size_t size = pendingSize_;
+      const bool skip = failed_;
+      lock.unlock();
+      const bool written = skip || sink_.write(data, size);
+      lock.lock();
+      if (!written) failed_ = true;
+      pending_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  ByteSink& sink_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  const char* pending_ = nullptr;
+  std::size_t pendingSize_ = 0;
+  bool failed_ = false;
+  bool stopping_ = false;
+  std::thread thread_;  // last: it starts running once everything above is ready
+};
+
+OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t capacity, bool inBackground)
+    : sink_(sink), capacity_(capacity) {
+  blocks_[0] = std::make_unique_for_overwrite<char[]>(capacity);
+  if (inBackground) {
+    blocks_[1] = std::make_unique_for_overwrite<char[]>(capacity);
+    writer_ = std::make_unique<BackgroundWriter>(sink);
+  }
+  cursor_ = blocks_[0].get();
   end_ = cursor_ + capacity;
 }
 
+OutputBuffer::~OutputBuffer() = default;
+
+void OutputBuffer::handOff() {
+  char* block = blocks_[current_].get();
+  const std::size_t size = static_cast<std::size_t>(cursor_ - block);
+  if (size != 0) {
+    if (writer_) {
+      writer_->submit(block, size);
+      current_ ^= 1;  // the other block is free once submit has returned
+    } else if (!failed_ && !sink_.write(block, size)) {
+      failed_ = true;
+    }
+  }
+  cursor_ = blocks_[current_].get();
+  end_ = cursor_ + capacity_;
+}
+
 void OutputBuffer::flush() {
-  const std::size_t size = static_cast<std::size_t>(cursor_ - buffer_.get());
-  cursor_ = buffer_.get();
-  if (size == 0 || failed_) return;
-  if (!sink_.write(buffer_.get(), size)) failed_ = true;
+  handOff();
+  if (writer_) writer_->waitUntilIdle();
+}
+
+bool OutputBuffer::failed() const {
+  return failed_ || (writer_ && writer_->failed());
 }
 
 void OutputBuffer::appendSlow(const char* data, std::size_t size) {
-  flush();
-  const std::size_t capacity = static_cast<std::size_t>(end_ - buffer_.get());
-  if (size >= capacity / 2) {
-    if (!failed_ && !sink_.write(data, size)) failed_ = true;
-    return;
+  while (size != 0) {
+    if (cursor_ == end_) handOff();
+    const std::size_t part = std::min(size, static_cast<std::size_t>(end_ - cursor_));
+    std::char_traits<char>::copy(cursor_, data, part);
+    cursor_ += part;
+    data += part;
+    size -= part;
   }
-  std::char_traits<char>::copy(cursor_, data, size);
-  cursor_ += size;
 }
 
 void OutputBuffer::appendInt(std::int64_t value, int minimumWidth) {

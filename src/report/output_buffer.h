@@ -26,12 +26,13 @@ class FileSink final : public ByteSink {
   std::FILE* file_;
 };
 
-// Gathers output into large blocks, so that the stream sees one write per block rather than one
-// per line. After the first failed write nothing more is written; failed() tells.
+// Gathers output into large blocks, so that the sink sees one write per block rather than one per
+// line. With `inBackground`, a second thread hands the full blocks to the sink while the next
+// block is being filled. After the first failed write nothing more is written; failed() tells.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(ByteSink& sink, std::size_t capacity = 1 << 20);
-  ~OutputBuffer() = default;
+  explicit OutputBuffer(ByteSink& sink, std::size_t capacity = 1 << 20, bool inBackground = false);
+  ~OutputBuffer();
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
 
@@ -45,25 +46,32 @@ class OutputBuffer {
     }
   }
   void append(char c) {
-    if (cursor_ == end_) flush();
+    if (cursor_ == end_) handOff();
     *cursor_++ = c;
   }
   // printf's "%i" and "%3i" (minimumWidth 3).
   void appendInt(std::int64_t value, int minimumWidth = 0);
   void appendUnsigned(std::uint64_t value, int minimumWidth = 0);
 
-  // Hands everything gathered so far to the sink.
+  // Hands everything gathered so far to the sink and waits until it has been written.
   void flush();
-  bool failed() const { return failed_; }
+  bool failed() const;
 
  private:
+  class BackgroundWriter;
+
   void appendSlow(const char* data, std::size_t size);
+  // Passes the filled part of the current block on and starts an empty one.
+  void handOff();
 
   ByteSink& sink_;
-  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
+  std::unique_ptr<char[]> blocks_[2];
+  int current_ = 0;
   char* cursor_;
   char* end_;
   bool failed_ = false;
+  std::unique_ptr<BackgroundWriter> writer_;  // none when writing in the caller's thread
 };
 
 }  // namespace qrvdiff

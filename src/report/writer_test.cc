@@ -143,3 +143,49 @@ TEST(Writer, OutputGoesOutInLargeBlocks) {
 
 }  // namespace
 }  // namespace qrvdiff
+
+namespace qrvdiff {
+namespace {
+
+class FailingAfterSink final : public ByteSink {
+ public:
+  explicit FailingAfterSink(int goodWrites) : goodWrites_(goodWrites) {}
+  bool write(const char* data, std::size_t size) override {
+    if (writes++ >= goodWrites_) return false;
+    text.append(data, size);
+    return true;
+  }
+  std::string text;
+  int writes = 0;
+
+ private:
+  int goodWrites_;
+};
+
+TEST(OutputBuffer, BackgroundWritingKeepsOrderAndReportsFailure) {
+  for (const bool inBackground : {false, true}) {
+    std::string expected;
+    FailingAfterSink good(1 << 30);
+    {
+      OutputBuffer out(good, 64, inBackground);
+      for (int i = 0; i < 1000; ++i) {
+        const std::string piece = std::to_string(i) + (i % 7 == 0 ? std::string(150, 'x') : ",");
+        out.append(piece);
+        expected += piece;
+      }
+      out.flush();
+      EXPECT_FALSE(out.failed());
+    }
+    EXPECT_EQ(good.text, expected);
+
+    FailingAfterSink failing(3);
+    OutputBuffer out(failing, 64, inBackground);
+    for (int i = 0; i < 100; ++i) out.append(std::string(40, 'y'));
+    out.flush();
+    EXPECT_TRUE(out.failed());
+    EXPECT_EQ(failing.writes, 4) << "nothing is written after the first failure";
+  }
+}
+
+}  // namespace
+}  // namespace qrvdiff
