@@ -21,7 +21,14 @@ FileHandle openInput(const std::string& path) {
   return file;
 }
 
-void mapInput(std::FILE* file, std::optional<MappedFile>& mapped, ProfileListing& listing) {
+bool isSameFile(const std::string& inputPath, const std::string& outputPath) {
+  std::error_code error;
+  return !outputPath.empty() && std::filesystem::equivalent(inputPath, outputPath, error);
+}
+
+void mapInput(std::FILE* file, bool mappable, std::optional<MappedFile>& mapped,
+              ProfileListing& listing) {
+  if (!mappable) return;
   if (std::optional<MappedFile> fileMap = MappedFile::map(file)) {
     mapped.emplace(std::move(*fileMap));
     reserveForListingSize(listing, mapped->bytes().size());
@@ -42,9 +49,11 @@ void readWith(std::FILE* file, const std::string& path, const std::optional<Mapp
   }
 }
 
-void readFirstAfterSecond(const std::string& inputPath1, ListingInputs& inputs) {
+void readFirstAfterSecond(const std::string& inputPath1, const std::string& outputPath,
+                          ListingInputs& inputs) {
   inputs.inputStream1 = openInput(inputPath1);
-  mapInput(inputs.inputStream1.get(), inputs.mapped1, *inputs.listing1);
+  mapInput(inputs.inputStream1.get(), !isSameFile(inputPath1, outputPath), inputs.mapped1,
+           *inputs.listing1);
   readWith(inputs.inputStream1.get(), inputPath1, inputs.mapped1, [&](LineReader& reader) {
     readFirstListing(reader, *inputs.listing1, *inputs.listing2);
   });
@@ -95,12 +104,13 @@ bool isRegularFile(const std::string& path) {
 }  // namespace
 
 void readBothListings(const std::string& inputPath1, const std::string& inputPath2,
-                      ListingInputs& inputs) {
+                      const std::string& outputPath, ListingInputs& inputs) {
   inputs.inputStream2 = openInput(inputPath2);
-  mapInput(inputs.inputStream2.get(), inputs.mapped2, *inputs.listing2);
+  mapInput(inputs.inputStream2.get(), !isSameFile(inputPath2, outputPath), inputs.mapped2,
+           *inputs.listing2);
 
   // The second thread needs both listings in memory; a pipe or a device is read in order.
-  if (inputs.mapped2 && isRegularFile(inputPath1)) {
+  if (inputs.mapped2 && isRegularFile(inputPath1) && !isSameFile(inputPath1, outputPath)) {
     FileHandle stream1(std::fopen(inputPath1.c_str(), "rb"));
     std::optional<MappedFile> mapped1;
     if (stream1) {
@@ -142,7 +152,7 @@ void readBothListings(const std::string& inputPath1, const std::string& inputPat
 
   readWith(inputs.inputStream2.get(), inputPath2, inputs.mapped2,
            [&](LineReader& reader) { readSecondListing(reader, *inputs.listing2); });
-  readFirstAfterSecond(inputPath1, inputs);
+  readFirstAfterSecond(inputPath1, outputPath, inputs);
 }
 
 }  // namespace qrvdiff

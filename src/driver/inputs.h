@@ -28,8 +28,10 @@ struct ListingInputs {
 
 // Reads listing 2 (`inputPath2`) whole, then listing 1 (`inputPath1`) filtered by listing 2's
 // file sections. Every fault is reported as reading in that order would meet it first. When both
-// are regular files, listing 1 is read on a second thread while listing 2 is read.
+// can be mapped, listing 1 is read on a second thread while listing 2 is read. An input that is
+// also the output file (`outputPath`, empty for standard output) is read as a stream, since the
+// output empties it.
 void readBothListings(const std::string& inputPath1, const std::string& inputPath2,
-                      ListingInputs& inputs);
+                      const std::string& outputPath, ListingInputs& inputs);
 
 }  // namespace qrvdiff

@@ -1,10 +1,8 @@
 #include "driver/run.h"
 
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <new>
-#include <system_error>
 
 #include "compare/pairing.h"
 #include "compare/tallies.h"
@@ -28,13 +26,6 @@ struct RunContext {
   FileHandle outputFile;  // empty when the output is standard output
 };
 
-// An output file that is also an input would be emptied under the mapping that holds the input.
-void detachIfSameFile(std::optional<MappedFile>& mapped, const std::string& inputPath,
-                      const std::string& outputPath) {
-  std::error_code error;
-  if (mapped && std::filesystem::equivalent(inputPath, outputPath, error)) mapped->detachFromFile();
-}
-
 std::string currentTimeText() {
   const std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
@@ -47,7 +38,9 @@ bool closeStream(FileHandle& file) {
 
 void compare(RunContext& run, const RunEnvironment& environment) {
   ListingInputs& inputs = run.inputs;
-  readBothListings(run.options.inputPath1, run.options.inputPath2, inputs);
+  const std::string outputFile =
+      isStandardOutputPath(run.options.outputPath) ? std::string() : run.options.outputPath;
+  readBothListings(run.options.inputPath1, run.options.inputPath2, outputFile, inputs);
   ProfileListing& listing1 = *inputs.listing1;
   ProfileListing& listing2 = *inputs.listing2;
   pairFiles(listing2, listing1);
@@ -57,8 +50,6 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   // empties it.
   std::FILE* output = environment.standardOutput;
   if (!isStandardOutputPath(run.options.outputPath)) {
-    detachIfSameFile(inputs.mapped1, run.options.inputPath1, run.options.outputPath);
-    detachIfSameFile(inputs.mapped2, run.options.inputPath2, run.options.outputPath);
     run.outputFile.reset(std::fopen(run.options.outputPath.c_str(), "wb"));
     if (!run.outputFile) {
       throw Error("Cannot create output file \"" + run.options.outputPath + "\"");

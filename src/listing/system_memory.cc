@@ -65,16 +65,6 @@ MappedFile::~MappedFile() {
   if (data_ != nullptr) munmap(data_, size_);
 }
 
-void MappedFile::detachFromFile() {
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  const std::size_t step = pageSize > 0 ? static_cast<std::size_t>(pageSize) : 4096;
-  if (size_ == 0 || mprotect(data_, size_, PROT_READ | PROT_WRITE) != 0) return;
-  for (std::size_t offset = 0; offset < size_; offset += step) {
-    volatile char* byte = data_ + offset;
-    *byte = *byte;  // a write gives the process its own copy of the page
-  }
-}
-
 #else
 
 void* allocateLargeBlock(std::size_t size) {
@@ -90,8 +80,6 @@ std::optional<MappedFile> MappedFile::map(std::FILE* /*file*/) {
 }
 
 MappedFile::~MappedFile() = default;
-
-void MappedFile::detachFromFile() {}
 
 #endif
 

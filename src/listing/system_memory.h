@@ -52,11 +52,9 @@ class MappedFile {
   MappedFile(const MappedFile&) = delete;
   ~MappedFile();
 
+  // The file's bytes. They stay valid only while the file keeps its length: a file that is
+  // going to be truncated (for instance because it is also the output) must not be mapped.
   std::string_view bytes() const { return {data_, size_}; }
-
-  // Makes every page a private copy, so that the bytes stay valid even when the file is truncated
-  // or rewritten afterwards (for instance because it is also the output).
-  void detachFromFile();
 
  private:
   MappedFile(char* data, std::size_t size) : data_(data), size_(size) {}

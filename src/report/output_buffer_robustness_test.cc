@@ -1,0 +1,151 @@
+// The output buffer passes every byte on, in order, whatever its capacity, the sizes of the pieces
+// appended and the thread that writes; after the first failed write it writes nothing more.
+
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "report/output_buffer.h"
+
+namespace qrvdiff {
+namespace {
+
+class RecordingSink final : public ByteSink {
+ public:
+  explicit RecordingSink(std::size_t failingWrite = std::numeric_limits<std::size_t>::max())
+      : failingWrite_(failingWrite) {}
+
+  bool write(const char* data, std::size_t size) override {
+    ++writes;
+    if (writes == failingWrite_) return false;
+    if (writes > failingWrite_) ++writesAfterFailure;
+    bytes.append(data, size);
+    return true;
+  }
+
+  std::string bytes;
+  std::size_t writes = 0;
+  std::size_t writesAfterFailure = 0;
+
+ private:
+  std::size_t failingWrite_;
+};
+
+// A fixed mix of every kind of append: pieces from empty to larger than most capacities, single
+// characters and numbers with and without a minimum width. Returns the bytes they stand for.
+std::string appendMix(OutputBuffer& out) {
+  std::string expected;
+  std::uint64_t state = 12345;
+  const auto next = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state >> 33;
+  };
+  constexpr std::int64_t kSigned[] = {0,
+                                      5,
+                                      -5,
+                                      42,
+                                      100,
+                                      -1000,
+                                      2147483647,
+                                      -2147483647 - 1,
+                                      std::numeric_limits<std::int64_t>::min(),
+                                      std::numeric_limits<std::int64_t>::max()};
+  constexpr std::uint64_t kUnsigned[] = {
+      0, 7, 99, 100, 140, 4294967295ULL, std::numeric_limits<std::uint64_t>::max()};
+  for (int step = 0; step < 600; ++step) {
+    switch (next() % 5) {
+      case 0:
+      case 1: {
+        std::string piece(next() % (next() % 8 == 0 ? 9000 : 90), 'a');
+        for (char& c : piece) c = static_cast<char>('a' + next() % 26);
+        out.append(piece);
+        expected += piece;
+        break;
+      }
+      case 2: {
+        const char c = static_cast<char>(next() % 2 == 0 ? '\n' : 'A' + next() % 26);
+        out.append(c);
+        expected += c;
+        break;
+      }
+      case 3: {
+        const std::int64_t value = kSigned[next() % std::size(kSigned)];
+        const int width = static_cast<int>(next() % 5);
+        out.appendInt(value, width);
+        char text[32];
+        std::snprintf(text, sizeof text, "%*" PRId64, width, value);
+        expected += text;
+        break;
+      }
+      default: {
+        const std::uint64_t value = kUnsigned[next() % std::size(kUnsigned)];
+        const int width = static_cast<int>(next() % 5);
+        out.appendUnsigned(value, width);
+        char text[32];
+        std::snprintf(text, sizeof text, "%*" PRIu64, width, value);
+        expected += text;
+        break;
+      }
+    }
+  }
+  return expected;
+}
+
+constexpr std::size_t kCapacities[] = {1, 2, 3, 7, 64, 4096, 1 << 20};
+
+TEST(OutputBufferRobustness, PassesEveryByteOnInOrder) {
+  for (const bool inBackground : {false, true}) {
+    for (const std::size_t capacity : kCapacities) {
+      RecordingSink sink;
+      std::string expected;
+      {
+        OutputBuffer out(sink, capacity, inBackground);
+        expected = appendMix(out);
+        out.flush();
+        EXPECT_FALSE(out.failed());
+        EXPECT_EQ(sink.bytes, expected)
+            << "capacity " << capacity << ", background " << inBackground;
+        // More after a flush goes on behind it.
+        out.append("tail");
+        out.flush();
+      }
+      EXPECT_EQ(sink.bytes, expected + "tail") << "capacity " << capacity;
+    }
+  }
+}
+
+TEST(OutputBufferRobustness, WritesNothingAfterTheFirstFailedWrite) {
+  for (const bool inBackground : {false, true}) {
+    for (const std::size_t capacity : kCapacities) {
+      for (const std::size_t failingWrite : {1, 2, 5}) {
+        RecordingSink sink(failingWrite);
+        std::string expected;
+        bool failed = false;
+        {
+          OutputBuffer out(sink, capacity, inBackground);
+          expected = appendMix(out);
+          out.flush();
+          failed = out.failed();
+          out.append("more");
+          out.flush();
+          EXPECT_EQ(out.failed(), failed);
+        }
+        const std::string context = "capacity " + std::to_string(capacity) + ", failing write " +
+                                    std::to_string(failingWrite) + ", background " +
+                                    std::to_string(inBackground);
+        EXPECT_EQ(failed, sink.writes >= failingWrite) << context;
+        EXPECT_EQ(sink.writesAfterFailure, 0u) << context;
+        // What reached the sink is the beginning of the output.
+        EXPECT_EQ(expected.compare(0, sink.bytes.size(), sink.bytes), 0) << context;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qrvdiff

@@ -1,0 +1,3 @@
+# The output replaces listing 1 itself, which was read before it was emptied.
+[ "$1" = 0 ] || exit 1
+sed -E 's/^Listing produced at   : [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9:]{8} [0-9]{4}$/Listing produced at   : <TIME>/' l1.txt | cmp - expected_l2_after
