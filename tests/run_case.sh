@@ -10,6 +10,7 @@ trap 'rm -rf "$work"' EXIT
 cp -a "$case_dir"/. "$work"/
 cd "$work" || exit 1
 
+export QRVDIFF="$bin"  # for setup.sh and check.sh
 [ -f existing_output ] && cp existing_output out.txt
 if [ -f setup.sh ]; then bash ./setup.sh || { echo "setup.sh failed"; exit 1; }; fi
 

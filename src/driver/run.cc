@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <csignal>
 #include <ctime>
 #include <memory>
 #include <new>
@@ -105,6 +106,10 @@ int runQrvdiff(int argumentCount, const char* const* arguments, const RunEnviron
 }
 
 int runQrvdiff(int argumentCount, const char* const* arguments) {
+#if defined(SIGPIPE)
+  // A reader that goes away is a failed write like any other: reported, with status 255.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   return runQrvdiff(argumentCount, arguments, RunEnvironment{});
 }
 
