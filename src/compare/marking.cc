@@ -16,7 +16,7 @@ struct Counts {
 };
 
 void setMark(LineRecord& line, std::size_t markColumn, char mark) {
-  (markColumn == column::kFirstMark ? line.firstMark : line.secondMark) = mark;
+  line.info.setMark(markColumn, mark);
 }
 
 char flag(const LineRecord& line) {
@@ -104,14 +104,15 @@ std::uint64_t counterValue(std::string_view field) {
 void markDifferences(ProfileListing& second, FunctionRecord& function,
                      const ProfileListing& first) {
   Counts counts;
-  LineRecord* secondLines = second.linesBegin(function);
-  const LineRecord* firstLines = first.linesBegin(*function.partner);
-  for (std::size_t i = 0; i < function.lineCount; ++i) {
-    LineRecord& after = secondLines[i];
-    const LineRecord& before = firstLines[i];
-    switch (after.kind) {
+  FunctionLines secondLines(second, function);
+  FunctionLines firstLines(first, *function.partner);
+  LineRecord after;
+  LineRecord before;
+  bool marked = false;
+  while (secondLines.next(after) && firstLines.next(before)) {
+    switch (after.kind()) {
       case LineKind::None:
-        break;
+        continue;
       case LineKind::Hits:
       case LineKind::CondFirst:
         markByFlag(before, after, column::kFirstMark, counts);
@@ -131,7 +132,12 @@ void markDifferences(ProfileListing& second, FunctionRecord& function,
       default:
         throw Error("Internal error, data structures look corrupted");
     }
+    if (after.info.isMarked()) {
+      second.lineInfos[secondLines.currentOffset(second)] = after.info;
+      marked = true;
+    }
   }
+  function.hasMarks = marked;
   function.keptCount = counts.kept;
   function.gainedCount = counts.gained;
   function.lostCount = counts.lost;

@@ -20,24 +20,39 @@ struct MarkedLine {
   std::uint32_t lost;
 };
 
+// A listing holding one function of one line, as read (copied, with a bare line feed).
+void addSingleLineFunction(ProfileListing& listing, LineKind kind, const std::string& text) {
+  listing.arena.beginRun();
+  listing.arena.storeInRun(text);
+  const std::string_view run = listing.arena.endRun();
+  FunctionRecord function;
+  function.text = run.data();
+  function.textSize = run.size();
+  function.functionLineLength = static_cast<std::uint32_t>(text.size());
+  function.firstLine = listing.lineInfos.size();
+  function.lineCount = 1;
+  listing.lineInfos.push_back(LineInfo(kind, false));
+  listing.functions.push_back(function);
+}
+
+std::string onlyLine(const ProfileListing& listing) {
+  FunctionLines lines(listing, listing.functions[0]);
+  LineRecord line;
+  lines.next(line);
+  return line.markedText();
+}
+
 MarkedLine mark(LineKind kind, const std::string& before, const std::string& after) {
   ProfileListing first;
   ProfileListing second;
-  first.lines.push_back(
-      {first.arena.store(before), static_cast<std::uint32_t>(before.size()), kind});
-  second.lines.push_back(
-      {second.arena.store(after), static_cast<std::uint32_t>(after.size()), kind});
-  FunctionRecord single;
-  single.lineCount = 1;
-  first.functions.push_back(single);
-  second.functions.push_back(single);
+  addSingleLineFunction(first, kind, before);
+  addSingleLineFunction(second, kind, after);
   FunctionRecord& function = second.functions[0];
   function.partner = &first.functions[0];
-  const std::string firstBefore(first.lines[0].view());
   markDifferences(second, function, first);
-  EXPECT_EQ(std::string(first.lines[0].view()), firstBefore) << "listing 1 must stay unchanged";
-  return {second.lines[0].markedText(), function.keptCount, function.gainedCount,
-          function.lostCount};
+  EXPECT_EQ(onlyLine(first), before) << "listing 1 must stay unchanged";
+  EXPECT_EQ(function.hasMarks, onlyLine(second) != after);
+  return {onlyLine(second), function.keptCount, function.gainedCount, function.lostCount};
 }
 
 std::string line(std::string_view first, std::string_view second, char flag,

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "compare/marking.h"
 #include "listing/hashed_index.h"
 
 namespace qrvdiff {
@@ -14,8 +15,8 @@ namespace {
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 constexpr std::size_t kPairingKeyColumn = 31;
 
-std::string_view pairingKey(const ProfileListing& listing, const FunctionRecord& function) {
-  return listing.linesBegin(function)->view().substr(kPairingKeyColumn);
+std::string_view pairingKey(const FunctionRecord& function) {
+  return std::string_view(function.text, function.functionLineLength).substr(kPairingKeyColumn);
 }
 
 // The functions of listing 1 that share a file and a FUNCTION line form a chain, in list order.
@@ -29,7 +30,7 @@ class CandidateIndex {
     for (std::size_t fileIndex = 0; fileIndex < first.files.size(); ++fileIndex) {
       const MonitoredFile& file = first.files[fileIndex];
       for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-        const std::string_view key = pairingKey(first, first.functions[i]);
+        const std::string_view key = pairingKey(first.functions[i]);
         const std::uint64_t hash = hashText(key, fileIndex);
         const std::uint32_t chain = findChain(hash, fileIndex, key);
         if (chain == HashedIndex::kNotFound) {
@@ -63,7 +64,7 @@ class CandidateIndex {
     return index_.find(hash, [&](std::uint32_t chain) {
       // The tail has the chain's key for as long as the chain exists.
       return chains_[chain].file == file &&
-             pairingKey(first_, first_.functions[chains_[chain].tail]) == key;
+             pairingKey(first_.functions[chains_[chain].tail]) == key;
     });
   }
 
@@ -74,7 +75,7 @@ class CandidateIndex {
 };
 
 bool sameLine(const LineRecord& second, const LineRecord& first) {
-  if (second.kind != first.kind) return false;
+  if (second.kind() != first.kind()) return false;
   const std::int64_t lastIndex = second.lastIndex();
   if (lastIndex != first.lastIndex()) return false;
   if (lastIndex < static_cast<std::int64_t>(column::kDescription)) return true;
@@ -82,7 +83,7 @@ bool sameLine(const LineRecord& second, const LineRecord& first) {
   const char* secondText = second.text + column::kDescription;
   const char* firstText = first.text + column::kDescription;
   if (std::memcmp(secondText, firstText, count) == 0) return true;
-  if (second.kind != LineKind::Mcdc) return false;
+  if (second.kind() != LineKind::Mcdc) return false;
   // An MC/DC row may differ where listing 2 holds "+" or "-".
   for (std::size_t i = 0; i < count; ++i) {
     if (secondText[i] != firstText[i] && secondText[i] != '+' && secondText[i] != '-') {
@@ -104,10 +105,12 @@ bool haveSameStructure(const ProfileListing& second, const FunctionRecord& secon
     return false;
   }
   if (secondFunction.lineCount != firstFunction.lineCount) return false;
-  const LineRecord* secondLines = second.linesBegin(secondFunction);
-  const LineRecord* firstLines = first.linesBegin(firstFunction);
-  for (std::size_t i = 0; i < secondFunction.lineCount; ++i) {
-    if (!sameLine(secondLines[i], firstLines[i])) return false;
+  FunctionLines secondLines(second, secondFunction);
+  FunctionLines firstLines(first, firstFunction);
+  LineRecord secondLine;
+  LineRecord firstLine;
+  while (secondLines.next(secondLine) && firstLines.next(firstLine)) {
+    if (!sameLine(secondLine, firstLine)) return false;
   }
   if (!(secondFunction.statementNA && firstFunction.statementNA) &&
       secondFunction.statementTotal != firstFunction.statementTotal) {
@@ -133,14 +136,15 @@ void pairFiles(ProfileListing& second, ProfileListing& first) {
       function.pairState = PairState::NotAvailable;
       function.partner = nullptr;
       if (partner == partnerFiles.end()) continue;
-      const std::size_t counterpart =
-          candidates.take(partner->second, pairingKey(second, function));
+      const std::size_t counterpart = candidates.take(partner->second, pairingKey(function));
       if (counterpart == kNone) continue;
       FunctionRecord& candidate = first.functions[counterpart];
       candidate.taken = true;
       if (haveSameStructure(second, function, first, candidate)) {
         function.pairState = PairState::Compared;
         function.partner = &candidate;
+        // Marked at once, while both functions' lines are still in the cache.
+        markDifferences(second, function, first);
       } else {
         function.pairState = PairState::Different;
       }

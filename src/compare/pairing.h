@@ -7,7 +7,8 @@ namespace qrvdiff {
 // Pairs every file of `second` with the first file of `first` that has the same "MONITORED "
 // line, and every function of it with the first untaken function of that partner file whose
 // FUNCTION line is equal from column 31 on. Sets `pairState` and `partner` of every function of
-// `second` and `taken` of the listing-1 functions that were matched.
+// `second` and `taken` of the listing-1 functions that were matched, and marks every compared
+// function (markDifferences) as soon as it is found compared.
 void pairFiles(ProfileListing& second, ProfileListing& first);
 
 // True when two functions with matching FUNCTION lines have the same structure: the same #line

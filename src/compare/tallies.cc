@@ -1,7 +1,5 @@
 #include "compare/tallies.h"
 
-#include "compare/marking.h"
-
 namespace qrvdiff {
 
 namespace {
@@ -25,14 +23,13 @@ CoverageTally tallyOf(const FunctionRecord& function) {
 
 }  // namespace
 
-void computeTallies(ProfileListing& second, const ProfileListing& first) {
+void computeTallies(ProfileListing& second) {
   second.totals = {};
   for (MonitoredFile& file : second.files) {
     file.tally = {};
     for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-      FunctionRecord& function = second.functions[i];
+      const FunctionRecord& function = second.functions[i];
       if (function.pairState != PairState::Compared) continue;
-      markDifferences(second, function, first);
       file.tally += tallyOf(function);
     }
     second.totals += file.tally;

@@ -4,8 +4,8 @@
 
 namespace qrvdiff {
 
-// Marks every compared function of `second` and sums its numbers into its file's tallies and the
-// listing's totals. Functions that are not compared count nowhere.
-void computeTallies(ProfileListing& second, const ProfileListing& first);
+// Sums the numbers of every compared function of `second` (marked by pairing) into its file's
+// tallies and the listing's totals. Functions that are not compared count nowhere.
+void computeTallies(ProfileListing& second);
 
 }  // namespace qrvdiff

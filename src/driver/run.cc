@@ -45,7 +45,7 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   ProfileListing& listing1 = *inputs.listing1;
   ProfileListing& listing2 = *inputs.listing2;
   pairFiles(listing2, listing1);
-  computeTallies(listing2, listing1);
+  computeTallies(listing2);
 
   // The output is opened only now, so a fault in the command line or an input never creates or
   // empties it.

@@ -27,6 +27,19 @@ void TextArena::addBlock(std::size_t minimum) {
   nextBlockSize_ = std::min(nextBlockSize_ * 2, kLargestBlock);
 }
 
+void TextArena::storeInRun(std::string_view text) {
+  const std::size_t needed = text.size() + 1;
+  if (static_cast<std::size_t>(end_ - cursor_) < needed) {
+    const char* run = runStart_;
+    const std::size_t runSize = static_cast<std::size_t>(cursor_ - runStart_);
+    addBlock(runSize + needed);
+    if (runSize != 0) std::memcpy(cursor_, run, runSize);
+    runStart_ = cursor_;
+    cursor_ += runSize;
+  }
+  store(text);
+}
+
 char* TextArena::store(std::string_view text) {
   const std::size_t needed = text.size() + 1;
   if (static_cast<std::size_t>(end_ - cursor_) < needed) addBlock(needed);

@@ -19,6 +19,15 @@ class TextArena {
   // Returns the copy; the byte after its last character is '\n'.
   char* store(std::string_view text);
 
+  // A run is a series of texts stored with storeInRun that stay back to back: when a block runs
+  // out, the run so far moves to the next block. endRun returns the whole run, each text followed
+  // by its newline; pointers into the run are only stable from then on.
+  void beginRun() { runStart_ = cursor_; }
+  void storeInRun(std::string_view text);
+  std::string_view endRun() const {
+    return {runStart_, static_cast<std::size_t>(cursor_ - runStart_)};
+  }
+
   std::size_t bytesReserved() const { return bytesReserved_; }
 
  private:
@@ -30,6 +39,7 @@ class TextArena {
   };
   std::vector<Block> blocks_;
   char* cursor_ = nullptr;
+  char* runStart_ = nullptr;
   char* end_ = nullptr;
   std::size_t nextBlockSize_ = 64 * 1024;
   std::size_t bytesReserved_ = 0;

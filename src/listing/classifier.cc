@@ -150,24 +150,22 @@ Verdict classifyDescription(std::string_view line, std::string_view description,
   return Verdict::NoRule;
 }
 
+[[noreturn]] void throwStrange(std::string_view line) {
+  throw Error("Strange profile listing line: " + std::string(line) + "\n");
+}
+
 }  // namespace
 
-void classifyLine(LineRecord& record, bool mcdcView) {
-  const std::string_view line = record.view();
-  const auto strange = [&] {
-    return Error("Strange profile listing line: " + std::string(line) + "\n");
-  };
-  if (line.size() <= column::kDescription) throw strange();
-
-  const std::size_t start = descriptionStart(line);
-  const std::string_view description = line.substr(start);
+LineInfo classifyLine(std::string_view line, bool mcdcView) {
+  if (line.size() <= column::kDescription) throwStrange(line);
+  const std::string_view description = line.substr(descriptionStart(line));
 
   Classification result;
   switch (classifyDescription(line, description, mcdcView, result)) {
     case Verdict::Decided:
       break;
     case Verdict::Strange:
-      throw strange();
+      throwStrange(line);
     case Verdict::NoRule:
       // Labels: the line ends in ":" or in ":+".
       if (line.back() == ':') {
@@ -175,12 +173,11 @@ void classifyLine(LineRecord& record, bool mcdcView) {
       } else if (line.size() >= 2 && line.substr(line.size() - 2) == ":+") {
         result = {LineKind::None, true};
       } else {
-        throw strange();
+        throwStrange(line);
       }
       break;
   }
-  record.kind = result.kind;
-  record.trailingMarker = result.trailingMarker ? 1 : 0;
+  return LineInfo(result.kind, result.trailingMarker);
 }
 
 }  // namespace qrvdiff

@@ -4,10 +4,11 @@
 
 namespace qrvdiff {
 
-// Sets `kind` and `trailingMarker` of a function-section line from its description (the text
-// from column 30 on, after blanks). `mcdcView` is true when listing 2's coverage view is exactly
-// "Reduced to MC/DC coverage"; it turns numbered condition rows into plain lines. A line that
-// fits no rule ends the run with "Strange profile listing line: <line>\n".
-void classifyLine(LineRecord& record, bool mcdcView);
+// The kind of a function-section line, from its description (the text from column 30 on, after
+// blanks), and whether a trailing "+" or "-" is left out of the structure comparison.
+// `mcdcView` is true when listing 2's coverage view is exactly "Reduced to MC/DC coverage"; it
+// turns numbered condition rows into plain lines. A line that fits no rule ends the run with
+// "Strange profile listing line: <line>\n".
+LineInfo classifyLine(std::string_view line, bool mcdcView);
 
 }  // namespace qrvdiff

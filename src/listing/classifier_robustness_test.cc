@@ -27,14 +27,14 @@ struct Outcome {
 };
 
 Outcome classify(const std::string& text, bool mcdcView = false) {
-  LineRecord record{text.data(), static_cast<std::uint32_t>(text.size())};
+  LineRecord record{text.data(), static_cast<std::uint32_t>(text.size()), LineInfo()};
   try {
-    classifyLine(record, mcdcView);
+    record.info = classifyLine(text, mcdcView);
   } catch (const Error& error) {
     EXPECT_EQ(std::string(error.what()), "Strange profile listing line: " + text + "\n");
     return {true};
   }
-  return {false, record.kind, record.lastIndex()};
+  return {false, record.kind(), record.lastIndex()};
 }
 
 // One or more near misses for every first character that opens a keyword row: the keyword

@@ -17,10 +17,10 @@ struct Classified {
   std::int64_t lastIndex;
 };
 
-Classified classify(std::string text, bool mcdcView = false) {
-  LineRecord record{text.data(), static_cast<std::uint32_t>(text.size())};
-  classifyLine(record, mcdcView);
-  return {record.kind, record.lastIndex()};
+Classified classify(const std::string& text, bool mcdcView = false) {
+  const LineRecord record{text.data(), static_cast<std::uint32_t>(text.size()),
+                          classifyLine(text, mcdcView)};
+  return {record.kind(), record.lastIndex()};
 }
 
 LineKind kindOf(std::string_view first, std::string_view second, std::string_view description,

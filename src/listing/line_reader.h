@@ -79,6 +79,8 @@ class LineReader {
   bool tryReadLine() { return next() == Result::Line; }
 
   std::string_view line() const { return line_; }
+  // Just past the line feed of the line last read.
+  const char* afterLine() const { return begin_; }
   std::uint32_t lineNumber() const { return lineNumber_; }
   const std::string& path() const { return path_; }
   // True when every line read stays valid as long as the input does.

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,28 +41,61 @@ inline constexpr std::size_t kCoverageFlag = 22;
 inline constexpr std::size_t kDescription = 30;
 }  // namespace column
 
+// What is kept of each function-section line besides its text, in one byte: its kind, whether a
+// trailing "+" or "-" is left out of the structure comparison, and the marks of a comparison,
+// which take the place of columns 10 and 21 on output (the text itself is never changed).
+class LineInfo {
+ public:
+  LineInfo() = default;
+  LineInfo(LineKind kind, bool trailingMarker)
+      : bits_(static_cast<std::uint8_t>(static_cast<unsigned>(kind) | (trailingMarker ? 8u : 0u))) {
+  }
+
+  LineKind kind() const { return static_cast<LineKind>(bits_ & 7u); }
+  bool trailingMarker() const { return (bits_ & 8u) != 0; }
+  // "^", "v" or 0 for the first (column 10) and second (column 21) mark column.
+  char firstMark() const { return markCharacter(bits_ >> 4); }
+  char secondMark() const { return markCharacter(bits_ >> 6); }
+  bool isMarked() const { return (bits_ >> 4) != 0; }
+  void setMark(std::size_t markColumn, char mark) {
+    const unsigned shift = markColumn == column::kFirstMark ? 4 : 6;
+    const unsigned code = mark == '^' ? 1u : 2u;
+    bits_ = static_cast<std::uint8_t>((bits_ & ~(3u << shift)) | (code << shift));
+  }
+
+ private:
+  static char markCharacter(unsigned code) {
+    switch (code & 3u) {
+      case 1:
+        return '^';
+      case 2:
+        return 'v';
+      default:
+        return 0;
+    }
+  }
+  std::uint8_t bits_ = 0;
+};
+
+// One line of a function as it is walked: its text and what is kept of it.
 struct LineRecord {
-  // The line as read; the byte after it is its line end. The text itself is never changed: the
-  // marks of a comparison are kept beside it and take the place of columns 10 and 21 on output.
   const char* text = nullptr;
   std::uint32_t length = 0;
-  LineKind kind = LineKind::None;
-  // 1 when a trailing "+" or "-" is left out of the structure comparison.
-  std::uint8_t trailingMarker = 0;
-  char firstMark = 0;   // "^" or "v" for column 10, or 0
-  char secondMark = 0;  // the same for column 21
+  LineInfo info;
 
   std::string_view view() const { return {text, length}; }
-  bool isMarked() const { return (firstMark | secondMark) != 0; }
+  LineKind kind() const { return info.kind(); }
+  // Index of the last character that takes part in the structure comparison.
+  std::int64_t lastIndex() const {
+    return static_cast<std::int64_t>(length) - 1 - (info.trailingMarker() ? 1 : 0);
+  }
   // The line as the compared listing shows it.
   std::string markedText() const {
     std::string marked(view());
-    if (firstMark != 0) marked[column::kFirstMark] = firstMark;
-    if (secondMark != 0) marked[column::kSecondMark] = secondMark;
+    if (info.firstMark() != 0) marked[column::kFirstMark] = info.firstMark();
+    if (info.secondMark() != 0) marked[column::kSecondMark] = info.secondMark();
     return marked;
   }
-  // Index of the last character that takes part in the structure comparison.
-  std::int64_t lastIndex() const { return static_cast<std::int64_t>(length) - 1 - trailingMarker; }
 };
 
 // The nine tallies of a file, and the same nine as totals of a listing. All wrap around at 32 bits.
@@ -92,13 +126,20 @@ struct CoverageTally {
 
 struct FunctionRecord {
   std::optional<std::string_view> lineDirective;
-  std::size_t firstLine = 0;  // index into ProfileListing::lines; the FUNCTION line
+  // The function's lines, from its FUNCTION line on, stand back to back in memory, each ended by
+  // a line feed: `text` holds `textSize` bytes, the first `functionLineLength` of them the
+  // FUNCTION line. Their infos start at `firstLine` in ProfileListing::lineInfos.
+  const char* text = nullptr;
+  std::size_t textSize = 0;
+  std::uint32_t functionLineLength = 0;
+  std::size_t firstLine = 0;
   std::size_t lineCount = 0;
   PairState pairState = PairState::NotAvailable;
   bool taken = false;                       // listing 1 only: matched once, never offered again
   const FunctionRecord* partner = nullptr;  // listing 2 only, when compared
 
   // Set by the marking of a compared function.
+  bool hasMarks = false;
   std::uint32_t keptCount = 0;
   std::uint32_t gainedCount = 0;
   std::uint32_t lostCount = 0;
@@ -131,7 +172,11 @@ struct ProfileListing {
   std::vector<MonitoredFile> files;
   std::vector<std::string_view> includes;
   std::vector<FunctionRecord, LargeBlockAllocator<FunctionRecord>> functions;
-  std::vector<LineRecord, LargeBlockAllocator<LineRecord>> lines;
+  std::vector<LineInfo, LargeBlockAllocator<LineInfo>> lineInfos;
+  // Function lines read in place keep their line ends as in the file, where a carriage return
+  // may precede the line feed; copied lines end in a bare line feed.
+  bool linesReadInPlace = false;
+  bool sawCarriageReturn = false;  // a function line read in place ended in CR LF
 
   // The SUMMARY block; read for listing 2 only.
   std::string_view sourceFilesLine;
@@ -146,19 +191,75 @@ struct ProfileListing {
   CoverageTally totals;  // listing 2 only
   TextArena arena;
 
-  // Accessors for the index ranges that files and functions keep.
   const FunctionRecord* functionsBegin(const MonitoredFile& file) const {
     return functions.data() + file.firstFunction;
   }
   const FunctionRecord* functionsEnd(const MonitoredFile& file) const {
     return functions.data() + file.firstFunction + file.functionCount;
   }
-  LineRecord* linesBegin(const FunctionRecord& function) {
-    return lines.data() + function.firstLine;
-  }
-  const LineRecord* linesBegin(const FunctionRecord& function) const {
-    return lines.data() + function.firstLine;
-  }
 };
+
+}  // namespace qrvdiff
+
+namespace qrvdiff {
+
+// Walks the lines of one function of a listing, in order.
+class FunctionLines {
+ public:
+  FunctionLines(const ProfileListing& listing, const FunctionRecord& function)
+      : cursor_(function.text),
+        end_(function.text + function.textSize),
+        infos_(listing.lineInfos.data() + function.firstLine),
+        remaining_(function.lineCount),
+        stripCarriageReturn_(listing.linesReadInPlace) {}
+
+  // The next line, or false after the last one.
+  bool next(LineRecord& line) {
+    if (remaining_ == 0) return false;
+    const char* lineFeed = static_cast<const char*>(
+        std::memchr(cursor_, '\n', static_cast<std::size_t>(end_ - cursor_)));
+    std::size_t length = static_cast<std::size_t>(lineFeed - cursor_);
+    if (stripCarriageReturn_ && length != 0 && cursor_[length - 1] == '\r') --length;
+    line.text = cursor_;
+    line.length = static_cast<std::uint32_t>(length);
+    line.info = *infos_;
+    current_ = infos_;
+    cursor_ = lineFeed + 1;
+    ++infos_;
+    --remaining_;
+    return true;
+  }
+  // Where the info of the line last returned is kept.
+  std::size_t currentOffset(const ProfileListing& listing) const {
+    return static_cast<std::size_t>(current_ - listing.lineInfos.data());
+  }
+
+ private:
+  const char* cursor_;
+  const char* end_;
+  const LineInfo* infos_;
+  const LineInfo* current_ = nullptr;
+  std::size_t remaining_;
+  bool stripCarriageReturn_;
+};
+
+// Every line of a function, or of a whole listing, decoded: for checks and tests, not for the
+// paths that carry the bulk of the work.
+inline std::vector<LineRecord> linesOf(const ProfileListing& listing,
+                                       const FunctionRecord& function) {
+  std::vector<LineRecord> lines;
+  FunctionLines walk(listing, function);
+  for (LineRecord line; walk.next(line);) lines.push_back(line);
+  return lines;
+}
+
+inline std::vector<LineRecord> allLines(const ProfileListing& listing) {
+  std::vector<LineRecord> lines;
+  for (const FunctionRecord& function : listing.functions) {
+    const std::vector<LineRecord> some = linesOf(listing, function);
+    lines.insert(lines.end(), some.begin(), some.end());
+  }
+  return lines;
+}
 
 }  // namespace qrvdiff

@@ -38,7 +38,9 @@ bool isLineDirective(std::string_view line) {
 class ListingParser {
  public:
   ListingParser(LineReader& reader, ProfileListing& listing, bool mcdcView)
-      : reader_(reader), listing_(listing), mcdcView_(mcdcView) {}
+      : reader_(reader), listing_(listing), mcdcView_(mcdcView) {
+    listing_.linesReadInPlace = reader.linesAreStable();
+  }
 
   void readListingHeader();
   void readFileSection();
@@ -150,18 +152,38 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
                                         bool functionForm) {
   FunctionRecord function;
   function.lineDirective = lineDirective;
-  function.firstLine = listing_.lines.size();
+  function.firstLine = listing_.lineInfos.size();
+  function.functionLineLength = static_cast<std::uint32_t>(line().size());
 
+  // The function's lines are kept back to back: in place when the input stays in memory,
+  // else as one run of copies.
+  const bool inPlace = reader_.linesAreStable();
+  const char* const textStart = line().data();
+  const char* textEnd = textStart;
+  if (!inPlace) listing_.arena.beginRun();
   const auto appendLine = [&] {
-    LineRecord& record = listing_.lines.emplace_back();
-    record.text = store().data();
-    record.length = static_cast<std::uint32_t>(line().size());
-    classifyLine(record, mcdcView_);
+    listing_.lineInfos.push_back(classifyLine(line(), mcdcView_));
+    if (inPlace) {
+      textEnd = reader_.afterLine();
+      if (static_cast<std::size_t>(textEnd - line().data()) != line().size() + 1) {
+        listing_.sawCarriageReturn = true;
+      }
+    } else {
+      listing_.arena.storeInRun(line());
+    }
+  };
+  const auto keepText = [&] {
+    const std::string_view text =
+        inPlace ? std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart))
+                : listing_.arena.endRun();
+    function.text = text.data();
+    function.textSize = text.size();
+    function.lineCount = listing_.lineInfos.size() - function.firstLine;
   };
 
   if (functionForm) {
     appendLine();
-    function.lineCount = 1;
+    keepText();
     function.coveredCount = line()[column::kCoverageFlag] == ' ' ? 1 : 0;
     function.pointCount = 1;
     function.statementNA = true;
@@ -171,7 +193,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
       appendLine();
       readLine();
     }
-    function.lineCount = listing_.lines.size() - function.firstLine;
+    keepText();
 
     readLine();
     function.terLine = store();
@@ -253,8 +275,9 @@ bool isMcdcView(const ProfileListing& second) {
 void reserveForListingSize(ProfileListing& listing, std::uint64_t byteCount) {
   // Every function line holds at least 31 characters and its line feed.
   const std::uint64_t lineBound = byteCount / 32 + 1;
-  if (lineBound < (std::uint64_t{1} << 36))
-    listing.lines.reserve(static_cast<std::size_t>(lineBound));
+  if (lineBound < (std::uint64_t{1} << 40)) {
+    listing.lineInfos.reserve(static_cast<std::size_t>(lineBound));
+  }
   const std::uint64_t functionBound = byteCount / 256 + 16;
   if (functionBound < (std::uint64_t{1} << 30)) {
     listing.functions.reserve(static_cast<std::size_t>(functionBound));

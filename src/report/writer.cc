@@ -1,6 +1,7 @@
 #include "report/writer.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "driver/version.h"
 #include "listing/text_match.h"
@@ -79,46 +80,28 @@ bool hasFunctionCoverageForm(const ProfileListing& second, const MonitoredFile& 
          startsWith(second.coverageView.value_or(std::string_view{}), kFunctionView);
 }
 
-// A line that can go out together with its neighbours as it stands in memory: unmarked, and
-// followed by a bare line feed (not by a carriage return that the output drops).
-bool isPlain(const LineRecord& line) {
-  return !line.isMarked() && line.text[line.length] == '\n';
-}
-
 void appendMarkedLine(OutputBuffer& out, const LineRecord& line) {
   const char* text = line.text;
+  const char firstMark = line.info.firstMark();
+  const char secondMark = line.info.secondMark();
   out.append(text, column::kFirstMark);
-  out.append(line.firstMark != 0 ? line.firstMark : text[column::kFirstMark]);
+  out.append(firstMark != 0 ? firstMark : text[column::kFirstMark]);
   out.append(text + column::kSecondCounterBegin, column::kSecondMark - column::kSecondCounterBegin);
-  out.append(line.secondMark != 0 ? line.secondMark : text[column::kSecondMark]);
+  out.append(secondMark != 0 ? secondMark : text[column::kSecondMark]);
   out.append(text + column::kSecondMark + 1, line.length - column::kSecondMark - 1);
   out.append('\n');
-}
-
-// Writes lines with their marks; plain lines that sit back to back in memory go out in one piece.
-void appendLines(OutputBuffer& out, const LineRecord* line, const LineRecord* end) {
-  while (line != end) {
-    if (!isPlain(*line)) {
-      appendMarkedLine(out, *line++);
-      continue;
-    }
-    const char* runStart = line->text;
-    const char* runEnd = line->text + line->length + 1;
-    for (++line; line != end && line->text == runEnd && isPlain(*line); ++line) {
-      runEnd += line->length + 1;
-    }
-    out.append(runStart, static_cast<std::size_t>(runEnd - runStart));
-  }
 }
 
 void writeFunctionSection(const ProfileListing& second, const MonitoredFile& file,
                           const FunctionRecord& function, OutputBuffer& out) {
   if (function.lineDirective) appendLine(out, *function.lineDirective);
 
-  const LineRecord* lines = second.linesBegin(function);
-  const std::string_view functionLine = lines[0].view();
+  FunctionLines lines(second, function);
+  LineRecord line;
+  lines.next(line);
+  const std::string_view functionLine = line.view();
   out.append(functionLine.substr(0, column::kFirstMark));
-  out.append(lines[0].firstMark != 0 ? lines[0].firstMark : functionLine[column::kFirstMark]);
+  out.append(line.info.firstMark() != 0 ? line.info.firstMark() : functionLine[column::kFirstMark]);
   switch (function.pairState) {
     case PairState::Compared:
       out.append("           ");
@@ -131,7 +114,14 @@ void writeFunctionSection(const ProfileListing& second, const MonitoredFile& fil
       break;
   }
   appendLine(out, functionLine.substr(kStatusColumn + kStatusWidth));
-  appendLines(out, lines + 1, lines + function.lineCount);
+  if (!function.hasMarks && !second.sawCarriageReturn) {
+    // The other lines go out as they stand, line feeds included, in one piece.
+    const char* rest =
+        static_cast<const char*>(std::memchr(function.text, '\n', function.textSize)) + 1;
+    out.append(rest, static_cast<std::size_t>(function.text + function.textSize - rest));
+  } else {
+    while (lines.next(line)) appendMarkedLine(out, line);
+  }
 
   if (hasFunctionCoverageForm(second, file)) return;
   out.append('\n');

@@ -39,7 +39,7 @@ std::vector<std::string> linesOf(const std::string& text) {
 std::string compareTexts(const std::string& first, const std::string& second) {
   auto pair = testing::parsePair(first, second);
   pairFiles(pair->second, pair->first);
-  computeTallies(pair->second, pair->first);
+  computeTallies(pair->second);
   StringSink sink;
   {
     OutputBuffer out(sink);
@@ -130,7 +130,7 @@ TEST(Writer, OutputGoesOutInLargeBlocks) {
   const std::string text = listingText(sections);
   auto pair = testing::parsePair(text, text);
   pairFiles(pair->second, pair->first);
-  computeTallies(pair->second, pair->first);
+  computeTallies(pair->second);
   StringSink sink;
   {
     OutputBuffer out(sink, 64 * 1024);
