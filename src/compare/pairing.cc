@@ -1,8 +1,11 @@
 #include "compare/pairing.h"
 
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "compare/marking.h"
@@ -120,36 +123,70 @@ bool haveSameStructure(const ProfileListing& second, const FunctionRecord& secon
 }
 
 void pairFiles(ProfileListing& second, ProfileListing& first) {
+  // A second thread pays off only for large listings.
+  constexpr std::size_t kLinesWorthASecondThread = 200000;
+  pairFiles(second, first, second.lineInfos.size() < kLinesWorthASecondThread ? 1 : 2);
+}
+
+void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads) {
   // The first listing-1 file with each "MONITORED " line is the partner of every listing-2 file
   // with that line.
-  std::unordered_map<std::string_view, std::size_t> partnerFiles;
-  partnerFiles.reserve(first.files.size());
+  std::unordered_map<std::string_view, std::size_t> firstFileWithHeader;
+  firstFileWithHeader.reserve(first.files.size());
   for (std::size_t i = 0; i < first.files.size(); ++i) {
-    partnerFiles.try_emplace(first.files[i].headerLine, i);
+    firstFileWithHeader.try_emplace(first.files[i].headerLine, i);
+  }
+  std::vector<std::size_t> partners(second.files.size(), kNone);
+  for (std::size_t i = 0; i < second.files.size(); ++i) {
+    const auto found = firstFileWithHeader.find(second.files[i].headerLine);
+    if (found != firstFileWithHeader.end()) partners[i] = found->second;
   }
   CandidateIndex candidates(first);
 
-  for (const MonitoredFile& file : second.files) {
-    const auto partner = partnerFiles.find(file.headerLine);
-    for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-      FunctionRecord& function = second.functions[i];
-      function.pairState = PairState::NotAvailable;
-      function.partner = nullptr;
-      if (partner == partnerFiles.end()) continue;
-      const std::size_t counterpart = candidates.take(partner->second, pairingKey(function));
-      if (counterpart == kNone) continue;
-      FunctionRecord& candidate = first.functions[counterpart];
-      candidate.taken = true;
-      if (haveSameStructure(second, function, first, candidate)) {
-        function.pairState = PairState::Compared;
-        function.partner = &candidate;
-        // Marked at once, while both functions' lines are still in the cache.
-        markDifferences(second, function, first);
-      } else {
-        function.pairState = PairState::Different;
+  // Functions of different partner files never compete for a candidate, so the files can be
+  // shared out by partner: each part keeps the listing order among the files of its partners.
+  const auto pairPart = [&](std::size_t part, std::size_t parts) {
+    for (std::size_t f = 0; f < second.files.size(); ++f) {
+      const MonitoredFile& file = second.files[f];
+      const std::size_t partner = partners[f];
+      if ((partner == kNone ? 0 : partner % parts) != part) continue;
+      for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+        FunctionRecord& function = second.functions[i];
+        function.pairState = PairState::NotAvailable;
+        function.partner = nullptr;
+        if (partner == kNone) continue;
+        const std::size_t counterpart = candidates.take(partner, pairingKey(function));
+        if (counterpart == kNone) continue;
+        FunctionRecord& candidate = first.functions[counterpart];
+        candidate.taken = true;
+        if (haveSameStructure(second, function, first, candidate)) {
+          function.pairState = PairState::Compared;
+          function.partner = &candidate;
+          // Marked at once, while both functions' lines are still in the cache.
+          markDifferences(second, function, first);
+        } else {
+          function.pairState = PairState::Different;
+        }
       }
     }
+  };
+
+  if (threads < 2) {
+    pairPart(0, 1);
+    return;
   }
+  std::exception_ptr failure;
+  {
+    std::jthread helper([&] {
+      try {
+        pairPart(1, 2);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    pairPart(0, 2);
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace qrvdiff

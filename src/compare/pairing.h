@@ -10,6 +10,8 @@ namespace qrvdiff {
 // `second` and `taken` of the listing-1 functions that were matched, and marks every compared
 // function (markDifferences) as soon as it is found compared.
 void pairFiles(ProfileListing& second, ProfileListing& first);
+// The same on one thread, or shared out over two.
+void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads);
 
 // True when two functions with matching FUNCTION lines have the same structure: the same #line
 // directive, the same lines (kind, compare length and text from column 30; MC/DC rows tolerate

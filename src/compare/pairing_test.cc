@@ -139,5 +139,40 @@ TEST(Pairing, StatementCountsMustAgreeUnlessBothAreNotApplicable) {
             std::vector{kCompared});
 }
 
+TEST(Pairing, TwoThreadsPairAndMarkAsOneDoes) {
+  // Many files, some with the same "MONITORED " line, and functions that repeat their names.
+  std::string first = listingText({});
+  std::string second = first;
+  const auto withFiles = [](std::string text, int count, int shift) {
+    std::string sections;
+    for (int f = 0; f < count; ++f) {
+      std::string section =
+          listingText({simpleFunction("f()", shift), simpleFunction("g()"),
+                       simpleFunction("f()", 0, f % 3 == 0 ? "changed" : "x++;")});
+      section = section.substr(section.find("MONITORED "));
+      section = section.substr(0, section.find("SUMMARY"));
+      const std::string name = "src/a" + std::to_string(f % 17) + ".c";
+      section.replace(section.find("src/a.c"), 7, name);
+      sections += section;
+    }
+    const std::size_t at = text.find("SUMMARY");
+    return text.insert(at, sections);
+  };
+  first = withFiles(first, 40, 0);
+  second = withFiles(second, 50, 3);
+  auto one = testing::parsePair(first, second);
+  auto two = testing::parsePair(first, second);
+  pairFiles(one->second, one->first, 1);
+  pairFiles(two->second, two->first, 2);
+  ASSERT_EQ(one->second.functions.size(), two->second.functions.size());
+  for (std::size_t i = 0; i < one->second.functions.size(); ++i) {
+    EXPECT_EQ(one->second.functions[i].pairState, two->second.functions[i].pairState) << i;
+    EXPECT_EQ(one->second.functions[i].gainedCount, two->second.functions[i].gainedCount) << i;
+  }
+  for (std::size_t i = 0; i < one->second.lineInfos.size(); ++i) {
+    EXPECT_EQ(one->second.lineInfos[i].firstMark(), two->second.lineInfos[i].firstMark()) << i;
+  }
+}
+
 }  // namespace
 }  // namespace qrvdiff

@@ -442,7 +442,7 @@ std::string writeOutput(const Comparison& comparison) {
 
 std::vector<std::string> lineTexts(const ProfileListing& listing) {
   std::vector<std::string> texts;
-  for (const LineRecord& line : listing.lines) texts.emplace_back(line.view());
+  for (const LineRecord& line : allLines(listing)) texts.emplace_back(line.view());
   return texts;
 }
 
@@ -478,7 +478,7 @@ TEST(ComparisonProperties, AListingComparedWithItselfShowsNoDifference) {
     for (const FunctionRecord& function : second.functions) {
       ASSERT_EQ(function.pairState, PairState::Compared) << "seed " << seed;
     }
-    computeTallies(second, comparison->first);
+    computeTallies(second);
 
     const std::string context = describe(seed, second.totals);
     EXPECT_EQ(second.totals.functionsCompared, second.functions.size()) << context;
@@ -492,9 +492,9 @@ TEST(ComparisonProperties, AListingComparedWithItselfShowsNoDifference) {
       EXPECT_EQ(function.gainedCount, 0u) << context;
       EXPECT_EQ(function.lostCount, 0u) << context;
     }
-    for (const LineRecord& line : second.lines) {
-      EXPECT_FALSE(line.isMarked()) << context << "\n" << line.view();
-      ++kindsSeen[static_cast<std::size_t>(line.kind)];
+    for (const LineRecord& line : allLines(second)) {
+      EXPECT_FALSE(line.info.isMarked()) << context << "\n" << line.view();
+      ++kindsSeen[static_cast<std::size_t>(line.kind())];
     }
     keptTotal += second.totals.keptCount;
 
@@ -532,18 +532,18 @@ TEST(ComparisonProperties, MarksChangeOnlyColumnsTenAndTwentyOneOfListingTwo) {
     ProfileListing& second = comparison->second;
     const std::vector<std::string> before1 = lineTexts(comparison->first);
     const std::vector<std::string> before2 = lineTexts(second);
-    computeTallies(second, comparison->first);
+    computeTallies(second);
     const std::string context = describe(seed, second.totals);
 
     EXPECT_EQ(lineTexts(comparison->first), before1) << context;
     EXPECT_EQ(lineTexts(second), before2) << context;
-    for (const LineRecord& line : comparison->first.lines) EXPECT_FALSE(line.isMarked());
+    for (const LineRecord& line : allLines(comparison->first)) EXPECT_FALSE(line.info.isMarked());
 
     for (const FunctionRecord& function : second.functions) {
       ++states[static_cast<std::size_t>(function.pairState)];
       std::uint32_t gained = 0;
       std::uint32_t lost = 0;
-      const LineRecord* lines = second.linesBegin(function);
+      const std::vector<LineRecord> lines = linesOf(second, function);
       for (std::size_t i = 0; i < function.lineCount; ++i) {
         const std::string marked = lines[i].markedText();
         const std::string_view read = lines[i].view();
@@ -554,12 +554,13 @@ TEST(ComparisonProperties, MarksChangeOnlyColumnsTenAndTwentyOneOfListingTwo) {
             EXPECT_EQ(marked[c], read[c]) << context << "\ncolumn " << c << " of " << read;
             continue;
           }
-          const char mark = c == column::kFirstMark ? lines[i].firstMark : lines[i].secondMark;
+          const char mark =
+              c == column::kFirstMark ? lines[i].info.firstMark() : lines[i].info.secondMark();
           EXPECT_TRUE(mark == 0 || mark == '^' || mark == 'v') << context;
           if (mark == 0) continue;
           EXPECT_EQ(marked[c], mark) << context;
           EXPECT_EQ(function.pairState, PairState::Compared) << context;
-          const std::size_t kind = static_cast<std::size_t>(lines[i].kind);
+          const std::size_t kind = static_cast<std::size_t>(lines[i].kind());
           if (mark == '^') {
             ++gained;
             ++marksByKind[kind][0];
@@ -579,7 +580,7 @@ TEST(ComparisonProperties, MarksChangeOnlyColumnsTenAndTwentyOneOfListingTwo) {
     // The compared listing, against the same listing written without marks: the same lines,
     // differing only in columns 10 and 21, which show "^" or "v".
     const std::string markedOutput = writeOutput(*comparison);
-    for (LineRecord& line : second.lines) line.firstMark = line.secondMark = 0;
+    for (LineInfo& info : second.lineInfos) info = LineInfo(info.kind(), info.trailingMarker());
     const std::string plainOutput = writeOutput(*comparison);
     const std::vector<std::string_view> marked = splitLines(markedOutput);
     const std::vector<std::string_view> plain = splitLines(plainOutput);
@@ -634,8 +635,8 @@ TEST(ComparisonProperties, SwappingTheListingsSwapsGainedAndLost) {
     std::unique_ptr<Comparison> backward;
     ASSERT_NO_THROW(forward = readAndPair(textA, textB)) << "seed " << seed;
     ASSERT_NO_THROW(backward = readAndPair(textB, textA)) << "seed " << seed;
-    computeTallies(forward->second, forward->first);
-    computeTallies(backward->second, backward->first);
+    computeTallies(forward->second);
+    computeTallies(backward->second);
     const CoverageTally& ab = forward->second.totals;
     const CoverageTally& ba = backward->second.totals;
     const std::string context = describe(seed, ab) + " / " + describe(seed, ba);

@@ -60,8 +60,8 @@ void readFirstAfterSecond(const std::string& inputPath1, const std::string& outp
 }
 
 // Listing 1 read while listing 2 is still being read. It cannot know listing 2's file sections
-// yet, so it reads every section whose opening line begins a line of listing 2 anywhere, and
-// records its choices; they are checked against listing 2's sections afterwards.
+// yet, so it reads every section and records, for each, whether skipping it would have ended at
+// the same line; that is checked against listing 2's sections afterwards.
 struct SpeculativeRead {
   std::unique_ptr<ProfileListing> listing = std::make_unique<ProfileListing>();
   std::vector<SectionChoice> choices;
@@ -77,21 +77,22 @@ void readSpeculatively(const std::string& inputPath1, std::string_view bytes1,
     LineReader headerReader(bytes2, inputPath2);
     readListingHeader(headerReader, header2);
     result.mcdcView = isMcdcView(header2);
-    const HeaderSet candidates = linesBeginningWithMonitored(bytes2);
     reserveForListingSize(*result.listing, bytes1.size());
     LineReader reader(bytes1, inputPath1);
     readFirstListing(reader, *result.listing,
-                     FirstListingRules{candidates, result.mcdcView, &result.choices, &cancelled});
+                     FirstListingRules{nullptr, result.mcdcView, &result.choices, &cancelled});
   } catch (...) {
     result.failure = std::current_exception();
   }
 }
 
+// Whether reading every section gave what reading listing 1 after listing 2 gives: each section
+// that listing 2 lacks, and that would have been skipped, must have ended where skipping ends.
 bool choicesHold(const SpeculativeRead& read, const ProfileListing& second) {
   if (read.mcdcView != isMcdcView(second)) return false;
   const HeaderSet known = headerLinesOf(second);
   for (const SectionChoice& choice : read.choices) {
-    if (known.contains(choice.headerLine) != choice.read) return false;
+    if (!choice.sameAsSkipping && !known.contains(choice.headerLine)) return false;
   }
   return true;
 }

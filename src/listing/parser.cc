@@ -25,6 +25,11 @@ constexpr std::string_view kFunctionView = "Reduced to function coverage";
 constexpr std::string_view kMcdcView = "Reduced to MC/DC coverage";
 constexpr std::string_view kNaStatement = "       N.A. statement";
 
+bool isStopLine(std::string_view line) {
+  return !line.empty() && (line.front() == 'M' || line.front() == 'S') &&
+         (startsWith(line, kMonitored) || startsWith(line, kSummary));
+}
+
 bool isFunctionLine(std::string_view line) {
   return line.size() >= 40 && line.substr(column::kDescription, 9) == "FUNCTION ";
 }
@@ -48,7 +53,13 @@ class ListingParser {
   void skipFileSection();
 
   std::string_view line() const { return reader_.line(); }
-  void readLine() { reader_.readLine(); }
+  void readLine() {
+    reader_.readLine();
+    if (isStopLine(line())) ++stopLines_;
+  }
+  // How many lines read so far begin with "MONITORED " or "SUMMARY", the lines at which skipping
+  // a file section stops.
+  std::size_t stopLines() const { return stopLines_; }
 
  private:
   void readFunctionSection(std::optional<std::string_view> lineDirective, bool functionForm);
@@ -69,6 +80,7 @@ class ListingParser {
   LineReader& reader_;
   ProfileListing& listing_;
   bool mcdcView_;
+  std::size_t stopLines_ = 0;
 };
 
 void ListingParser::readListingHeader() {
@@ -302,13 +314,20 @@ void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstLi
   parser.readListingHeader();
   while (startsWith(parser.line(), kMonitored)) {
     if (rules.cancelled != nullptr && rules.cancelled->load(std::memory_order_relaxed)) return;
-    const bool known = rules.knownHeaders.contains(parser.line());
+    const bool known = rules.knownHeaders == nullptr || rules.knownHeaders->contains(parser.line());
     if (rules.choices != nullptr) {
       // The line is recorded before it is read past; stable input keeps it valid.
-      rules.choices->push_back({parser.line(), known});
+      rules.choices->push_back({parser.line(), known, false});
     }
     if (known) {
+      const std::size_t stopLinesBefore = parser.stopLines();
       parser.readFileSection();
+      if (rules.choices != nullptr) {
+        // Skipping would have stopped exactly at the line after the section when that line is
+        // the first one of the section to begin with "MONITORED " or "SUMMARY".
+        rules.choices->back().sameAsSkipping =
+            parser.stopLines() == stopLinesBefore + 1 && isStopLine(parser.line());
+      }
     } else {
       parser.skipFileSection();
     }
@@ -321,7 +340,7 @@ void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstLi
 
 void readFirstListing(LineReader& reader, ProfileListing& listing, const ProfileListing& second) {
   const HeaderSet known = headerLinesOf(second);
-  readFirstListing(reader, listing, FirstListingRules{known, isMcdcView(second)});
+  readFirstListing(reader, listing, FirstListingRules{&known, isMcdcView(second)});
 }
 
 void HeaderSet::add(std::string_view headerLine) {
@@ -339,21 +358,6 @@ bool HeaderSet::contains(std::string_view headerLine) const {
 HeaderSet headerLinesOf(const ProfileListing& second) {
   HeaderSet set(second.files.size());
   for (const MonitoredFile& file : second.files) set.add(file.headerLine);
-  return set;
-}
-
-HeaderSet linesBeginningWithMonitored(std::string_view wholeListing) {
-  HeaderSet set;
-  std::size_t at = startsWith(wholeListing, kMonitored) ? 0 : wholeListing.find("\nMONITORED ");
-  while (at != std::string_view::npos) {
-    const std::size_t begin = wholeListing[at] == '\n' ? at + 1 : at;
-    std::size_t end = wholeListing.find('\n', begin);
-    if (end == std::string_view::npos) end = wholeListing.size();
-    const std::size_t next = end;
-    if (end > begin && end < wholeListing.size() && wholeListing[end - 1] == '\r') --end;
-    set.add(wholeListing.substr(begin, end - begin));
-    at = wholeListing.find("\nMONITORED ", next);
-  }
   return set;
 }
 

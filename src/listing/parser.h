@@ -27,10 +27,6 @@ class HeaderSet {
 // The "MONITORED " lines of listing 2's file sections.
 HeaderSet headerLinesOf(const ProfileListing& second);
 
-// Every line of a listing, whole in memory, that begins with "MONITORED ": a superset of the lines
-// that open its file sections, found without reading the listing line by line.
-HeaderSet linesBeginningWithMonitored(std::string_view wholeListing);
-
 // True when listing 2's coverage view turns numbered condition rows into plain lines.
 bool isMcdcView(const ProfileListing& second);
 
@@ -40,15 +36,18 @@ void readListingHeader(LineReader& reader, ProfileListing& listing);
 // Reads listing 2 whole: header, every file section, and the SUMMARY block down to the end.
 void readSecondListing(LineReader& reader, ProfileListing& listing);
 
-// What reading listing 1 decided for each file section it met: read it or skip it.
+// What reading listing 1 decided for each file section it met: read it or skip it, and for a
+// section read whole, whether skipping it instead would have ended at the same line.
 struct SectionChoice {
   std::string_view headerLine;
   bool read;
+  bool sameAsSkipping;
 };
 
 struct FirstListingRules {
-  const HeaderSet& knownHeaders;  // sections with these opening lines are read, others skipped
-  bool mcdcView;                  // listing 2's view, which the line classifier follows
+  // Sections with these opening lines are read, the others skipped; none: every section is read.
+  const HeaderSet* knownHeaders;
+  bool mcdcView;  // listing 2's view, which the line classifier follows
   std::vector<SectionChoice>* choices = nullptr;  // when given, every choice is recorded
   const std::atomic<bool>* cancelled = nullptr;   // when given and set, reading stops early
 };
