@@ -9,12 +9,6 @@ namespace {
 constexpr char kGained = '^';
 constexpr char kLost = 'v';
 
-struct Counts {
-  std::uint32_t kept = 0;
-  std::uint32_t gained = 0;
-  std::uint32_t lost = 0;
-};
-
 void setMark(LineRecord& line, std::size_t markColumn, char mark) {
   line.info.setMark(markColumn, mark);
 }
@@ -26,7 +20,7 @@ char flag(const LineRecord& line) {
 // A point covered by its coverage flag: a blank is covered, "-" is not; any other flag in
 // either line decides nothing.
 void markByFlag(const LineRecord& first, LineRecord& second, std::size_t markColumn,
-                Counts& counts) {
+                MarkCounts& counts) {
   const char before = flag(first);
   const char after = flag(second);
   if (before == ' ' && after == ' ') {
@@ -52,7 +46,7 @@ bool counterCovered(const LineRecord& line, std::size_t begin, std::size_t end) 
 }
 
 void markByCounter(const LineRecord& first, LineRecord& second, std::size_t begin, std::size_t end,
-                   std::size_t markColumn, Counts& counts) {
+                   std::size_t markColumn, MarkCounts& counts) {
   const bool before = counterCovered(first, begin, end);
   const bool after = counterCovered(second, begin, end);
   if (before && after) {
@@ -68,7 +62,7 @@ void markByCounter(const LineRecord& first, LineRecord& second, std::size_t begi
 
 // A constant condition counts as gained as soon as listing 2's flag is not "-", and is marked
 // where listing 2 has its counter.
-void markConstant(const LineRecord& first, LineRecord& second, Counts& counts) {
+void markConstant(const LineRecord& first, LineRecord& second, MarkCounts& counts) {
   const char before = flag(first);
   const char after = flag(second);
   if (before == ' ') {
@@ -101,46 +95,54 @@ std::uint64_t counterValue(std::string_view field) {
   return value;
 }
 
+void markLinePair(const LineRecord& before, LineRecord& after, MarkCounts& counts) {
+  switch (after.kind()) {
+    case LineKind::None:
+      break;
+    case LineKind::Hits:
+    case LineKind::CondFirst:
+      markByFlag(before, after, column::kFirstMark, counts);
+      break;
+    case LineKind::CondSecond:
+    case LineKind::Mcdc:
+      markByFlag(before, after, column::kSecondMark, counts);
+      break;
+    case LineKind::TrueFalse:
+      markByCounter(before, after, 0, column::kFirstCounterEnd + 1, column::kFirstMark, counts);
+      markByCounter(before, after, column::kSecondCounterBegin, column::kSecondCounterEnd + 1,
+                    column::kSecondMark, counts);
+      break;
+    case LineKind::Const:
+      markConstant(before, after, counts);
+      break;
+    default:
+      throw Error("Internal error, data structures look corrupted");
+  }
+}
+
+void setCounts(FunctionRecord& function, const MarkCounts& counts, bool marked) {
+  function.hasMarks = marked;
+  function.keptCount = counts.kept;
+  function.gainedCount = counts.gained;
+  function.lostCount = counts.lost;
+}
+
 void markDifferences(ProfileListing& second, FunctionRecord& function,
                      const ProfileListing& first) {
-  Counts counts;
+  MarkCounts counts;
   FunctionLines secondLines(second, function);
   FunctionLines firstLines(first, *function.partner);
   LineRecord after;
   LineRecord before;
   bool marked = false;
   while (secondLines.next(after) && firstLines.next(before)) {
-    switch (after.kind()) {
-      case LineKind::None:
-        continue;
-      case LineKind::Hits:
-      case LineKind::CondFirst:
-        markByFlag(before, after, column::kFirstMark, counts);
-        break;
-      case LineKind::CondSecond:
-      case LineKind::Mcdc:
-        markByFlag(before, after, column::kSecondMark, counts);
-        break;
-      case LineKind::TrueFalse:
-        markByCounter(before, after, 0, column::kFirstCounterEnd + 1, column::kFirstMark, counts);
-        markByCounter(before, after, column::kSecondCounterBegin, column::kSecondCounterEnd + 1,
-                      column::kSecondMark, counts);
-        break;
-      case LineKind::Const:
-        markConstant(before, after, counts);
-        break;
-      default:
-        throw Error("Internal error, data structures look corrupted");
-    }
+    markLinePair(before, after, counts);
     if (after.info.isMarked()) {
       second.lineInfos[secondLines.currentOffset(second)] = after.info;
       marked = true;
     }
   }
-  function.hasMarks = marked;
-  function.keptCount = counts.kept;
-  function.gainedCount = counts.gained;
-  function.lostCount = counts.lost;
+  setCounts(function, counts, marked);
 }
 
 }  // namespace qrvdiff

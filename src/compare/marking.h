@@ -12,6 +12,19 @@ namespace qrvdiff {
 // lines, and sets the function's kept, gained and lost counts.
 void markDifferences(ProfileListing& second, FunctionRecord& function, const ProfileListing& first);
 
+struct MarkCounts {
+  std::uint32_t kept = 0;    // points covered in both listings
+  std::uint32_t gained = 0;  // covered in listing 2 only: "^"
+  std::uint32_t lost = 0;    // covered in listing 1 only: "v"
+};
+
+// Decides the measurement points of one pair of lines of the same kind (`after` from listing 2),
+// sets the marks of `after` and counts the points.
+void markLinePair(const LineRecord& before, LineRecord& after, MarkCounts& counts);
+
+// Stores the outcome of marking a function.
+void setCounts(FunctionRecord& function, const MarkCounts& counts, bool marked);
+
 // The value of a counter field: blanks skipped, digits accumulated, anything else ends it.
 std::uint64_t counterValue(std::string_view field);
 

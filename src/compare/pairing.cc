@@ -98,8 +98,8 @@ bool sameLine(const LineRecord& second, const LineRecord& first) {
 
 }  // namespace
 
-bool haveSameStructure(const ProfileListing& second, const FunctionRecord& secondFunction,
-                       const ProfileListing& first, const FunctionRecord& firstFunction) {
+bool compareAndMark(ProfileListing& second, FunctionRecord& secondFunction,
+                    const ProfileListing& first, const FunctionRecord& firstFunction) {
   if (secondFunction.lineDirective.has_value() != firstFunction.lineDirective.has_value()) {
     return false;
   }
@@ -108,17 +108,34 @@ bool haveSameStructure(const ProfileListing& second, const FunctionRecord& secon
     return false;
   }
   if (secondFunction.lineCount != firstFunction.lineCount) return false;
-  FunctionLines secondLines(second, secondFunction);
-  FunctionLines firstLines(first, firstFunction);
-  LineRecord secondLine;
-  LineRecord firstLine;
-  while (secondLines.next(secondLine) && firstLines.next(firstLine)) {
-    if (!sameLine(secondLine, firstLine)) return false;
-  }
   if (!(secondFunction.statementNA && firstFunction.statementNA) &&
       secondFunction.statementTotal != firstFunction.statementTotal) {
     return false;
   }
+  // One walk both tests the lines and marks them; marks made before a differing line are undone.
+  FunctionLines secondLines(second, secondFunction);
+  FunctionLines firstLines(first, firstFunction);
+  LineRecord after;
+  LineRecord before;
+  MarkCounts counts;
+  bool marked = false;
+  while (secondLines.next(after) && firstLines.next(before)) {
+    if (!sameLine(after, before)) {
+      if (marked) {
+        LineInfo* info = second.lineInfos.data() + secondFunction.firstLine;
+        for (std::size_t i = 0; i < secondFunction.lineCount; ++i) {
+          info[i] = LineInfo(info[i].kind(), info[i].trailingMarker());
+        }
+      }
+      return false;
+    }
+    markLinePair(before, after, counts);
+    if (after.info.isMarked()) {
+      second.lineInfos[secondLines.currentOffset(second)] = after.info;
+      marked = true;
+    }
+  }
+  setCounts(secondFunction, counts, marked);
   return true;
 }
 
@@ -159,11 +176,9 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
         if (counterpart == kNone) continue;
         FunctionRecord& candidate = first.functions[counterpart];
         candidate.taken = true;
-        if (haveSameStructure(second, function, first, candidate)) {
+        if (compareAndMark(second, function, first, candidate)) {
           function.pairState = PairState::Compared;
           function.partner = &candidate;
-          // Marked at once, while both functions' lines are still in the cache.
-          markDifferences(second, function, first);
         } else {
           function.pairState = PairState::Different;
         }

@@ -139,6 +139,19 @@ TEST(Pairing, StatementCountsMustAgreeUnlessBothAreNotApplicable) {
             std::vector{kCompared});
 }
 
+TEST(Pairing, ADifferentFunctionKeepsNoMarksFromLinesBeforeTheDifference) {
+  const auto function = [](std::string_view flag, std::string_view last) {
+    return functionSection({functionLine("1", "", ' ', 10, "FUNCTION f()"),
+                            functionLine(flag == "-" ? "0" : "4", "", flag[0], 11, "return 1;"),
+                            functionLine("1", "", ' ', 12, last)});
+  };
+  auto pair = testing::parsePair(listingText({function("-", "return 2;")}),
+                                 listingText({function(" ", "return 3;")}));
+  pairFiles(pair->second, pair->first);
+  EXPECT_EQ(pair->second.functions[0].pairState, kDifferent);
+  for (const LineInfo& info : pair->second.lineInfos) EXPECT_FALSE(info.isMarked());
+}
+
 TEST(Pairing, TwoThreadsPairAndMarkAsOneDoes) {
   // Many files, some with the same "MONITORED " line, and functions that repeat their names.
   std::string first = listingText({});
