@@ -22,7 +22,6 @@ void TextArena::addBlock(std::size_t minimum) {
   blocks_.push_back({data, size});
   cursor_ = data;
   end_ = cursor_ + size;
-  bytesReserved_ += size;
   // Small listings stay small; large ones get few, large blocks.
   nextBlockSize_ = std::min(nextBlockSize_ * 2, kLargestBlock);
 }

@@ -28,8 +28,6 @@ class TextArena {
     return {runStart_, static_cast<std::size_t>(cursor_ - runStart_)};
   }
 
-  std::size_t bytesReserved() const { return bytesReserved_; }
-
  private:
   void addBlock(std::size_t minimum);
 
@@ -42,7 +40,6 @@ class TextArena {
   char* runStart_ = nullptr;
   char* end_ = nullptr;
   std::size_t nextBlockSize_ = 64 * 1024;
-  std::size_t bytesReserved_ = 0;
 };
 
 }  // namespace qrvdiff
