@@ -126,20 +126,26 @@ void OutputBuffer::appendSlow(const char* data, std::size_t size) {
   }
 }
 
-void OutputBuffer::appendInt(std::int64_t value, int minimumWidth) {
+namespace {
+
+// printf's "%*i" / "%*u": the decimal digits, right-aligned in at least `minimumWidth`.
+template <typename Integer>
+void appendNumber(OutputBuffer& out, Integer value, int minimumWidth) {
   char digits[24];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
   const int length = static_cast<int>(result.ptr - digits);
-  for (int i = length; i < minimumWidth; ++i) append(' ');
-  append(digits, static_cast<std::size_t>(length));
+  for (int i = length; i < minimumWidth; ++i) out.append(' ');
+  out.append(digits, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+void OutputBuffer::appendInt(std::int64_t value, int minimumWidth) {
+  appendNumber(*this, value, minimumWidth);
 }
 
 void OutputBuffer::appendUnsigned(std::uint64_t value, int minimumWidth) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  const int length = static_cast<int>(result.ptr - digits);
-  for (int i = length; i < minimumWidth; ++i) append(' ');
-  append(digits, static_cast<std::size_t>(length));
+  appendNumber(*this, value, minimumWidth);
 }
 
 }  // namespace qrvdiff
