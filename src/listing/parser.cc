@@ -55,10 +55,11 @@ class ListingParser {
   std::string_view line() const { return reader_.line(); }
   void readLine() {
     reader_.readLine();
-    if (isStopLine(line())) ++stopLines_;
+    if (countStopLines_ && isStopLine(line())) ++stopLines_;
   }
-  // How many lines read so far begin with "MONITORED " or "SUMMARY", the lines at which skipping
-  // a file section stops.
+  // From now on, count the lines read that begin with "MONITORED " or "SUMMARY", the lines at
+  // which skipping a file section stops; only reading ahead of listing 2 needs the count.
+  void countStopLines() { countStopLines_ = true; }
   std::size_t stopLines() const { return stopLines_; }
 
  private:
@@ -80,6 +81,7 @@ class ListingParser {
   LineReader& reader_;
   ProfileListing& listing_;
   bool mcdcView_;
+  bool countStopLines_ = false;
   std::size_t stopLines_ = 0;
 };
 
@@ -312,6 +314,7 @@ void readSecondListing(LineReader& reader, ProfileListing& listing) {
 void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstListingRules& rules) {
   ListingParser parser(reader, listing, rules.mcdcView);
   parser.readListingHeader();
+  if (rules.choices != nullptr) parser.countStopLines();
   while (startsWith(parser.line(), kMonitored)) {
     if (rules.cancelled != nullptr && rules.cancelled->load(std::memory_order_relaxed)) return;
     const bool known = rules.knownHeaders == nullptr || rules.knownHeaders->contains(parser.line());
