@@ -49,8 +49,11 @@
 #include "listing/parser.h"
 #include "report/output_buffer.h"
 #include "report/writer.h"
+#include "support/string_sink.h"
 
 namespace {
+
+using qrvdiff::testing::StringSink;
 
 using namespace qrvdiff;
 
@@ -134,15 +137,6 @@ class ChunkedSource final : public ByteSource {
  private:
   MemorySource source_;
   std::size_t chunk_;
-};
-
-class StringSink final : public ByteSink {
- public:
-  bool write(const char* data, std::size_t size) override {
-    bytes.append(data, size);
-    return true;
-  }
-  std::string bytes;
 };
 
 // A cheap, deterministic mix of the input that picks the chunk size and buffer capacity.

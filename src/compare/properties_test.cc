@@ -19,9 +19,12 @@
 #include "listing/parser.h"
 #include "report/output_buffer.h"
 #include "report/writer.h"
+#include "support/string_sink.h"
 
 namespace qrvdiff {
 namespace {
+
+using testing::StringSink;
 
 constexpr int kSeeds = 300;
 
@@ -401,15 +404,6 @@ struct Comparison {
   std::string text2;
   ProfileListing first;
   ProfileListing second;
-};
-
-class StringSink final : public ByteSink {
- public:
-  bool write(const char* data, std::size_t size) override {
-    bytes.append(data, size);
-    return true;
-  }
-  std::string bytes;
 };
 
 // Reads both listings and pairs them; the tallies are left to the caller. Listing 2 is read in

@@ -10,6 +10,7 @@
 #include "compare/tallies.h"
 #include "support/listing_lines.h"
 #include "support/parsed_listings.h"
+#include "support/string_sink.h"
 
 namespace qrvdiff {
 namespace {
@@ -17,17 +18,7 @@ namespace {
 using testing::functionLine;
 using testing::functionSection;
 using testing::listingText;
-
-class StringSink final : public ByteSink {
- public:
-  bool write(const char* data, std::size_t size) override {
-    text.append(data, size);
-    ++writes;
-    return true;
-  }
-  std::string text;
-  int writes = 0;
-};
+using testing::StringSink;
 
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;
@@ -47,7 +38,7 @@ std::string compareTexts(const std::string& first, const std::string& second) {
                          {"old.txt", "new.txt", "Tue Dec  8 10:11:12 2026\n"}, out);
     out.flush();
   }
-  return sink.text;
+  return sink.bytes;
 }
 
 TEST(CoveragePercent, TruncatesAndHasNoUpperBound) {
@@ -137,8 +128,8 @@ TEST(Writer, OutputGoesOutInLargeBlocks) {
     writeComparedListing(pair->second, pair->first, {"a", "b", "now\n"}, out);
     out.flush();
   }
-  EXPECT_GT(sink.text.size(), 64u * 1024 * 4);
-  EXPECT_LE(static_cast<std::size_t>(sink.writes), sink.text.size() / (64 * 1024) + 2);
+  EXPECT_GT(sink.bytes.size(), 64u * 1024 * 4);
+  EXPECT_LE(static_cast<std::size_t>(sink.writes), sink.bytes.size() / (64 * 1024) + 2);
 }
 
 }  // namespace
