@@ -60,7 +60,7 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   bool written;
   {
     FileSink sink(output);
-    OutputBuffer out(sink, 1 << 20, true);
+    OutputBuffer out(sink, 256 << 10, true);
     const std::string timeText = environment.timeText ? environment.timeText() : currentTimeText();
     writeComparedListing(listing2, listing1,
                          {run.options.inputPath1, run.options.inputPath2, timeText}, out);

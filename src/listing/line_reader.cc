@@ -38,6 +38,7 @@ LineReader::LineReader(std::string_view wholeInput, std::string path)
       end_(wholeInput.data() + wholeInput.size()),
       sourceEnded_(true) {
   findFirstNul();
+  lineFeeds_.reset(begin_, end_);
 }
 
 void LineReader::findFirstNul() {
@@ -75,6 +76,7 @@ LineReader::Result LineReader::nextSlow() {
         return Result::Malformed;
       }
       line_ = std::string_view(start, length);
+      lineFeeds_.reset(begin_, end_);  // the common path may have searched past this line
       return Result::Line;
     }
     if (available >= kLongestLineBytes || !refill()) {

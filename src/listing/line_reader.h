@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "listing/line_feed_scanner.h"
+
 namespace qrvdiff {
 
 // Where the bytes of a listing come from.
@@ -57,18 +59,21 @@ class LineReader {
   // number counts it. After `Malformed` every further call returns `End`.
   Result next() {
     // The common case, inline: a whole line, without NUL byte, in the data at hand.
-    const std::size_t available = static_cast<std::size_t>(end_ - begin_);
-    const char* lineFeed = static_cast<const char*>(
-        std::memchr(begin_, '\n', available < kLongestLineBytes ? available : kLongestLineBytes));
-    if (lineFeed == nullptr || lineFeed > firstNul_ || stopped_) return nextSlow();
-    const char* start = begin_;
-    std::size_t length = static_cast<std::size_t>(lineFeed - start);
-    if (length != 0 && start[length - 1] == '\r') --length;
-    if (length > kMaxLineLength) return nextSlow();
-    begin_ = lineFeed + 1;
-    ++lineNumber_;
-    line_ = std::string_view(start, length);
-    return Result::Line;
+    if (!stopped_) {
+      const char* lineFeed = lineFeeds_.next();
+      if (lineFeed != nullptr && lineFeed < firstNul_) {
+        const char* start = begin_;
+        std::size_t length = static_cast<std::size_t>(lineFeed - start);
+        if (length != 0 && start[length - 1] == '\r') --length;
+        if (length <= kMaxLineLength) {
+          begin_ = lineFeed + 1;
+          ++lineNumber_;
+          line_ = std::string_view(start, length);
+          return Result::Line;
+        }
+      }
+    }
+    return nextSlow();
   }
 
   // next(), ending the run with "Read error of file %s, near line %i" unless a line was read.
@@ -102,6 +107,7 @@ class LineReader {
   const char* begin_;  // unread data is [begin_, end_)
   const char* end_;
   const char* firstNul_;  // the first NUL byte in [begin_, end_), or end_ when there is none
+  LineFeedScanner lineFeeds_;  // positioned at begin_ while lines are read on the common path
   bool sourceEnded_ = false;
   bool stopped_ = false;
   std::string_view line_;

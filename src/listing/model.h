@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "listing/arena.h"
+#include "listing/line_feed_scanner.h"
 #include "listing/system_memory.h"
 
 namespace qrvdiff {
@@ -208,7 +209,7 @@ class FunctionLines {
  public:
   FunctionLines(const ProfileListing& listing, const FunctionRecord& function)
       : cursor_(function.text),
-        end_(function.text + function.textSize),
+        lineFeeds_(function.text, function.text + function.textSize),
         infos_(listing.lineInfos.data() + function.firstLine),
         remaining_(function.lineCount),
         stripCarriageReturn_(listing.linesReadInPlace) {}
@@ -216,8 +217,7 @@ class FunctionLines {
   // The next line, or false after the last one.
   bool next(LineRecord& line) {
     if (remaining_ == 0) return false;
-    const char* lineFeed = static_cast<const char*>(
-        std::memchr(cursor_, '\n', static_cast<std::size_t>(end_ - cursor_)));
+    const char* lineFeed = lineFeeds_.next();
     std::size_t length = static_cast<std::size_t>(lineFeed - cursor_);
     if (stripCarriageReturn_ && length != 0 && cursor_[length - 1] == '\r') --length;
     line.text = cursor_;
@@ -236,7 +236,7 @@ class FunctionLines {
 
  private:
   const char* cursor_;
-  const char* end_;
+  LineFeedScanner lineFeeds_;
   const LineInfo* infos_;
   const LineInfo* current_ = nullptr;
   std::size_t remaining_;
