@@ -12,7 +12,10 @@ namespace qrvdiff {
 
 // Finds the line feeds of a stretch of memory in order, 64 bytes at a time: one comparison per
 // block gives a bit per line feed, and each further line feed of the block is then a bit away.
-// Listing lines are short, so this costs far less than a library search per line.
+// Listing lines are short, so this costs far less than a library search per line. With
+// `kWatchNul`, the same pass also notes the first NUL byte of the blocks searched, so that input
+// need not be searched for NUL bytes separately.
+template <bool kWatchNul = false>
 class LineFeedScanner {
  public:
   LineFeedScanner() = default;
@@ -22,7 +25,14 @@ class LineFeedScanner {
   void reset(const char* from, const char* end) {
     block_ = from;
     end_ = end;
+    firstNul_ = nullptr;
     bits_ = from < end ? lineFeedBits(from) : 0;
+  }
+
+  // True when a NUL byte stands before `position`, which lies at or before the line feed last
+  // returned by next().
+  bool nulBefore(const char* position) const {
+    return firstNul_ != nullptr && firstNul_ < position;
   }
 
   // The next line feed, or nullptr when there is none before the end.
@@ -44,37 +54,45 @@ class LineFeedScanner {
   static constexpr std::ptrdiff_t kBlock = 64;
 
   // Bit i set when block[i] is a line feed, for the bytes of the block before the end.
-  std::uint64_t lineFeedBits(const char* block) const {
-    if (end_ - block >= kBlock) return fullBlockBits(block);
-    // The last, partial block: never read past the end.
-    alignas(16) char padded[kBlock] = {};
+  std::uint64_t lineFeedBits(const char* block) {
+    if (end_ - block >= kBlock) return blockBits(block, block);
+    // The last, partial block: never read past the end. The padding is not a NUL byte.
+    alignas(16) char padded[kBlock];
+    std::memset(padded, ' ', sizeof padded);
     std::memcpy(padded, block, static_cast<std::size_t>(end_ - block));
-    return fullBlockBits(padded);
+    return blockBits(padded, block);
   }
 
-  static std::uint64_t fullBlockBits(const char* block) {
+  std::uint64_t blockBits(const char* bytes, const char* block) {
+    std::uint64_t lineFeeds = 0;
+    std::uint64_t nuls = 0;
 #if defined(__SSE2__)
     const __m128i lineFeed = _mm_set1_epi8('\n');
-    std::uint64_t bits = 0;
+    const __m128i nul = _mm_setzero_si128();
     for (int part = 0; part < 4; ++part) {
-      const __m128i bytes =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
-      const auto mask = static_cast<std::uint32_t>(
-          _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineFeed)));
-      bits |= std::uint64_t{mask} << (16 * part);
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part));
+      lineFeeds |= std::uint64_t{static_cast<std::uint32_t>(
+                       _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, lineFeed)))}
+                   << (16 * part);
+      if constexpr (kWatchNul) {
+        nuls |= std::uint64_t{static_cast<std::uint32_t>(
+                    _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, nul)))}
+                << (16 * part);
+      }
     }
-    return bits;
 #else
-    std::uint64_t bits = 0;
     for (int i = 0; i < kBlock; ++i) {
-      bits |= std::uint64_t{block[i] == '\n'} << i;
+      lineFeeds |= std::uint64_t{bytes[i] == '\n'} << i;
+      if constexpr (kWatchNul) nuls |= std::uint64_t{bytes[i] == '\0'} << i;
     }
-    return bits;
 #endif
+    if (kWatchNul && nuls != 0 && firstNul_ == nullptr) firstNul_ = block + std::countr_zero(nuls);
+    return lineFeeds;
   }
 
   const char* block_ = nullptr;
   const char* end_ = nullptr;
+  const char* firstNul_ = nullptr;  // the first NUL byte of the blocks searched since reset
   std::uint64_t bits_ = 0;
 };
 

@@ -28,7 +28,7 @@ LineReader::LineReader(ByteSource& source, std::string path, std::size_t blockSi
       path_(std::move(path)),
       capacity_(std::max(blockSize, 2 * kLongestLineBytes)) {
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
-  begin_ = end_ = firstNul_ = buffer_.get();
+  begin_ = end_ = buffer_.get();
 }
 
 LineReader::LineReader(std::string_view wholeInput, std::string path)
@@ -37,13 +37,7 @@ LineReader::LineReader(std::string_view wholeInput, std::string path)
       begin_(wholeInput.data()),
       end_(wholeInput.data() + wholeInput.size()),
       sourceEnded_(true) {
-  findFirstNul();
   lineFeeds_.reset(begin_, end_);
-}
-
-void LineReader::findFirstNul() {
-  const void* nul = std::memchr(begin_, '\0', static_cast<std::size_t>(end_ - begin_));
-  firstNul_ = nul != nullptr ? static_cast<const char*>(nul) : end_;
 }
 
 bool LineReader::refill() {
@@ -54,7 +48,6 @@ bool LineReader::refill() {
   end_ = begin_ + pending;
   const std::size_t count = source_->read(buffer_.get() + pending, capacity_ - pending);
   end_ = begin_ + pending + count;
-  findFirstNul();
   if (count == 0) sourceEnded_ = true;
   return count != 0;
 }
@@ -71,7 +64,7 @@ LineReader::Result LineReader::nextSlow() {
       begin_ = lineFeed + 1;
       ++lineNumber_;
       if (length != 0 && start[length - 1] == '\r') --length;
-      if (length > kMaxLineLength || firstNul_ < lineFeed) {
+      if (length > kMaxLineLength || std::memchr(start, '\0', length) != nullptr) {
         stopped_ = true;
         return Result::Malformed;
       }

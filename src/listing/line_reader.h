@@ -61,7 +61,7 @@ class LineReader {
     // The common case, inline: a whole line, without NUL byte, in the data at hand.
     if (!stopped_) {
       const char* lineFeed = lineFeeds_.next();
-      if (lineFeed != nullptr && lineFeed < firstNul_) {
+      if (lineFeed != nullptr && !lineFeeds_.nulBefore(lineFeed)) {
         const char* start = begin_;
         std::size_t length = static_cast<std::size_t>(lineFeed - start);
         if (length != 0 && start[length - 1] == '\r') --length;
@@ -97,7 +97,6 @@ class LineReader {
 
   Result nextSlow();
   bool refill();
-  void findFirstNul();
   [[noreturn]] void throwReadError() const;
 
   ByteSource* source_;  // none when the whole input is in memory
@@ -106,8 +105,8 @@ class LineReader {
   std::size_t capacity_ = 0;
   const char* begin_;  // unread data is [begin_, end_)
   const char* end_;
-  const char* firstNul_;  // the first NUL byte in [begin_, end_), or end_ when there is none
-  LineFeedScanner lineFeeds_;  // positioned at begin_ while lines are read on the common path
+  // Positioned at begin_ while lines are read on the common path; watches for NUL bytes.
+  LineFeedScanner<true> lineFeeds_;
   bool sourceEnded_ = false;
   bool stopped_ = false;
   std::string_view line_;

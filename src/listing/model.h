@@ -236,7 +236,7 @@ class FunctionLines {
 
  private:
   const char* cursor_;
-  LineFeedScanner lineFeeds_;
+  LineFeedScanner<> lineFeeds_;
   const LineInfo* infos_;
   const LineInfo* current_ = nullptr;
   std::size_t remaining_;
