@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compare/marking.h"
+#include "compare/text_blocks.h"
 #include "listing/hashed_index.h"
 
 namespace qrvdiff {
@@ -96,6 +97,55 @@ bool sameLine(const LineRecord& second, const LineRecord& first) {
   return true;
 }
 
+// Kinds and trailing markers of two runs of lines are the same (marks are not compared).
+bool sameLineKinds(const LineInfo* second, const LineInfo* first, std::size_t count) {
+  static_assert(sizeof(LineInfo) == 1);
+  const auto* a = reinterpret_cast<const unsigned char*>(second);
+  const auto* b = reinterpret_cast<const unsigned char*>(first);
+  unsigned differing = 0;
+  for (std::size_t i = 0; i < count; ++i) differing |= (a[i] ^ b[i]) & LineInfo::kShapeBits;
+  return differing == 0;
+}
+
+// The common case: both functions have the same bytes from column 30 on, line for line, and the
+// same line kinds, so their structure is equal without a look at each line. Line ends then stand
+// at the same offsets in both texts, and one walk finds the lines of both.
+bool compareAndMarkAligned(ProfileListing& second, FunctionRecord& secondFunction,
+                           const ProfileListing& first, const FunctionRecord& firstFunction) {
+  if (secondFunction.textSize != firstFunction.textSize ||
+      second.linesReadInPlace != first.linesReadInPlace) {
+    return false;  // a carriage return would end a line in one listing and not in the other
+  }
+  LineInfo* secondInfos = second.lineInfos.data() + secondFunction.firstLine;
+  const LineInfo* firstInfos = first.lineInfos.data() + firstFunction.firstLine;
+  if (!sameLineKinds(secondInfos, firstInfos, secondFunction.lineCount) ||
+      !sameLinesFromColumn30(secondFunction.text, firstFunction.text, secondFunction.textSize)) {
+    return false;
+  }
+  const char* const secondText = secondFunction.text;
+  const char* const firstText = firstFunction.text;
+  const bool stripCarriageReturn = second.linesReadInPlace;
+  LineFeedScanner<> lineFeeds(secondText, secondText + secondFunction.textSize);
+  MarkCounts counts;
+  bool marked = false;
+  const char* start = secondText;
+  for (std::size_t i = 0; i < secondFunction.lineCount; ++i) {
+    const char* lineFeed = lineFeeds.next();
+    std::size_t length = static_cast<std::size_t>(lineFeed - start);
+    if (stripCarriageReturn && length != 0 && start[length - 1] == '\r') --length;
+    LineRecord after{start, static_cast<std::uint32_t>(length), secondInfos[i]};
+    const LineRecord before{firstText + (start - secondText), after.length, firstInfos[i]};
+    markLinePair(before, after, counts);
+    if (after.info.isMarked()) {
+      secondInfos[i] = after.info;
+      marked = true;
+    }
+    start = lineFeed + 1;
+  }
+  setCounts(secondFunction, counts, marked);
+  return true;
+}
+
 }  // namespace
 
 bool compareAndMark(ProfileListing& second, FunctionRecord& secondFunction,
@@ -112,6 +162,7 @@ bool compareAndMark(ProfileListing& second, FunctionRecord& secondFunction,
       secondFunction.statementTotal != firstFunction.statementTotal) {
     return false;
   }
+  if (compareAndMarkAligned(second, secondFunction, first, firstFunction)) return true;
   // One walk both tests the lines and marks them; marks made before a differing line are undone.
   FunctionLines secondLines(second, secondFunction);
   FunctionLines firstLines(first, firstFunction);

@@ -47,6 +47,9 @@ inline constexpr std::size_t kDescription = 30;
 // which take the place of columns 10 and 21 on output (the text itself is never changed).
 class LineInfo {
  public:
+  // The bits that describe the line itself (kind and trailing marker), not a comparison.
+  static constexpr unsigned kShapeBits = 15;
+
   LineInfo() = default;
   LineInfo(LineKind kind, bool trailingMarker)
       : bits_(static_cast<std::uint8_t>(static_cast<unsigned>(kind) | (trailingMarker ? 8u : 0u))) {
