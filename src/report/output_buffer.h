@@ -49,6 +49,17 @@ class OutputBuffer {
     if (cursor_ == end_) handOff();
     *cursor_++ = c;
   }
+  // Room for `size` bytes in one piece at the end of the output, to be filled and then passed to
+  // commit(); nullptr when a block cannot hold that many.
+  char* reserve(std::size_t size) {
+    if (size > static_cast<std::size_t>(end_ - cursor_)) {
+      if (size > capacity_) return nullptr;
+      handOff();
+    }
+    return cursor_;
+  }
+  void commit(std::size_t size) { cursor_ += size; }
+
   // printf's "%i" and "%3i" (minimumWidth 3).
   void appendInt(std::int64_t value, int minimumWidth = 0);
   void appendUnsigned(std::uint64_t value, int minimumWidth = 0);

@@ -114,12 +114,33 @@ void writeFunctionSection(const ProfileListing& second, const MonitoredFile& fil
       break;
   }
   appendLine(out, functionLine.substr(kStatusColumn + kStatusWidth));
-  if (!function.hasMarks && !second.sawCarriageReturn) {
-    // The other lines go out as they stand, line feeds included, in one piece.
-    const char* rest =
-        static_cast<const char*>(std::memchr(function.text, '\n', function.textSize)) + 1;
-    out.append(rest, static_cast<std::size_t>(function.text + function.textSize - rest));
-  } else {
+  char* room = nullptr;
+  std::size_t restSize = 0;
+  if (!second.sawCarriageReturn) {
+    // Every line ends in a bare line feed: the other lines go out in one piece, and the marks
+    // are then set in the copy.
+    const char* rest = function.text + function.functionLineLength + 1;
+    restSize = static_cast<std::size_t>(function.text + function.textSize - rest);
+    room = out.reserve(restSize);
+    if (room != nullptr) {
+      std::memcpy(room, rest, restSize);
+      if (function.hasMarks) {
+        const LineInfo* infos = second.lineInfos.data() + function.firstLine + 1;
+        LineFeedScanner<> lineFeeds(room, room + restSize);
+        char* start = room;
+        for (std::size_t i = 1; i < function.lineCount; ++i, ++infos) {
+          char* lineFeed = room + (lineFeeds.next() - room);
+          if (infos->isMarked()) {
+            if (infos->firstMark() != 0) start[column::kFirstMark] = infos->firstMark();
+            if (infos->secondMark() != 0) start[column::kSecondMark] = infos->secondMark();
+          }
+          start = lineFeed + 1;
+        }
+      }
+      out.commit(restSize);
+    }
+  }
+  if (room == nullptr) {
     while (lines.next(line)) appendMarkedLine(out, line);
   }
 
