@@ -150,13 +150,7 @@ bool compareAndMarkAligned(ProfileListing& second, FunctionRecord& secondFunctio
 
 bool compareAndMark(ProfileListing& second, FunctionRecord& secondFunction,
                     const ProfileListing& first, const FunctionRecord& firstFunction) {
-  if (secondFunction.lineDirective.has_value() != firstFunction.lineDirective.has_value()) {
-    return false;
-  }
-  if (secondFunction.lineDirective &&
-      *secondFunction.lineDirective != *firstFunction.lineDirective) {
-    return false;
-  }
+  if (secondFunction.lineDirective() != firstFunction.lineDirective()) return false;
   if (secondFunction.lineCount != firstFunction.lineCount) return false;
   if (!(secondFunction.statementNA && firstFunction.statementNA) &&
       secondFunction.statementTotal != firstFunction.statementTotal) {

@@ -128,33 +128,67 @@ struct CoverageTally {
   }
 };
 
+// One function section. Kept compact: a gigabyte listing holds over half a million of them, and
+// every byte of fresh memory has to be faulted in.
 struct FunctionRecord {
-  std::optional<std::string_view> lineDirective;
   // The function's lines, from its FUNCTION line on, stand back to back in memory, each ended by
   // a line feed: `text` holds `textSize` bytes, the first `functionLineLength` of them the
   // FUNCTION line. Their infos start at `firstLine` in ProfileListing::lineInfos.
   const char* text = nullptr;
   std::size_t textSize = 0;
-  std::uint32_t functionLineLength = 0;
   std::size_t firstLine = 0;
   std::size_t lineCount = 0;
-  PairState pairState = PairState::NotAvailable;
-  bool taken = false;                       // listing 1 only: matched once, never offered again
   const FunctionRecord* partner = nullptr;  // listing 2 only, when compared
 
   // Set by the marking of a compared function.
-  bool hasMarks = false;
   std::uint32_t keptCount = 0;
   std::uint32_t gainedCount = 0;
   std::uint32_t lostCount = 0;
 
-  std::optional<std::string_view> terLine;
   std::int32_t coveredCount = 0;
   std::int32_t pointCount = 0;
-  std::optional<std::string_view> statementLine;
-  bool statementNA = false;
   std::int32_t statementCovered = 0;
   std::int32_t statementTotal = 0;
+  std::uint16_t functionLineLength = 0;  // a line holds at most 4095 characters
+  PairState pairState = PairState::NotAvailable;
+  bool taken = false;  // listing 1 only: matched once, never offered again
+  bool hasMarks = false;
+  bool statementNA = false;
+
+  // The "#line " line before the FUNCTION line, if there is one.
+  std::optional<std::string_view> lineDirective() const {
+    if (lineDirective_ == nullptr) return std::nullopt;
+    return std::string_view(lineDirective_, lineDirectiveSize_);
+  }
+  void setLineDirective(std::string_view line) {
+    lineDirective_ = line.data();
+    lineDirectiveSize_ = static_cast<std::uint16_t>(line.size());
+  }
+
+  // The TER line and the statement line that close the section; none in the function-coverage
+  // form. The statement line follows the TER line in memory, behind the TER line's line end.
+  std::optional<std::string_view> terLine() const {
+    if (terLine_ == nullptr) return std::nullopt;
+    return std::string_view(terLine_, terLineSize_);
+  }
+  std::optional<std::string_view> statementLine() const {
+    if (terLine_ == nullptr) return std::nullopt;
+    return std::string_view(terLine_ + terLineSize_ + statementGap_, statementLineSize_);
+  }
+  void setClosingLines(std::string_view terLine, std::string_view statementLine) {
+    terLine_ = terLine.data();
+    terLineSize_ = static_cast<std::uint16_t>(terLine.size());
+    statementGap_ = static_cast<std::uint8_t>(statementLine.data() - terLine.data() - terLine.size());
+    statementLineSize_ = static_cast<std::uint16_t>(statementLine.size());
+  }
+
+ private:
+  const char* lineDirective_ = nullptr;  // never empty when present: it holds "#line "
+  const char* terLine_ = nullptr;        // never empty when present: it begins with "***TER"
+  std::uint16_t lineDirectiveSize_ = 0;
+  std::uint16_t terLineSize_ = 0;
+  std::uint16_t statementLineSize_ = 0;
+  std::uint8_t statementGap_ = 0;  // the TER line's line end: 1 or 2 bytes
 };
 
 struct MonitoredFile {

@@ -165,9 +165,9 @@ void ListingParser::readFileSection() {
 void ListingParser::readFunctionSection(std::optional<std::string_view> lineDirective,
                                         bool functionForm) {
   FunctionRecord function;
-  function.lineDirective = lineDirective;
+  if (lineDirective) function.setLineDirective(*lineDirective);
   function.firstLine = listing_.lineInfos.size();
-  function.functionLineLength = static_cast<std::uint32_t>(line().size());
+  function.functionLineLength = static_cast<std::uint16_t>(line().size());
 
   // The function's lines are kept back to back: in place when the input stays in memory,
   // else as one run of copies.
@@ -210,13 +210,25 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
     keepText();
 
     readLine();
-    function.terLine = store();
+    // The TER line and the statement line are kept back to back, so that one pointer finds both.
+    if (!inPlace) {
+      listing_.arena.beginRun();
+      listing_.arena.storeInRun(line());
+    }
+    const std::string_view terLine = line();
     expect(startsWith(line(), "***TER"));
     function.coveredCount = scanIntegerAfter(line(), '(').value_or(0);
     function.pointCount = scanIntegerAfter(line(), '/').value_or(0);
 
     readLine();
-    function.statementLine = store();
+    if (inPlace) {
+      function.setClosingLines(terLine, line());
+    } else {
+      listing_.arena.storeInRun(line());
+      const std::string_view run = listing_.arena.endRun();
+      function.setClosingLines(run.substr(0, terLine.size()),
+                               run.substr(terLine.size() + 1, line().size()));
+    }
     if (line() == kNaStatement) {
       function.statementNA = true;
     } else {

@@ -94,7 +94,7 @@ void appendMarkedLine(OutputBuffer& out, const LineRecord& line) {
 
 void writeFunctionSection(const ProfileListing& second, const MonitoredFile& file,
                           const FunctionRecord& function, OutputBuffer& out) {
-  if (function.lineDirective) appendLine(out, *function.lineDirective);
+  if (const auto directive = function.lineDirective()) appendLine(out, *directive);
 
   FunctionLines lines(second, function);
   LineRecord line;
@@ -156,9 +156,9 @@ void writeFunctionSection(const ProfileListing& second, const MonitoredFile& fil
     out.append(" of FUNCTION ");
     appendLine(out, functionLine.substr(kFunctionNameColumn));
   } else {
-    appendLine(out, function.terLine.value_or(std::string_view{}));
+    appendLine(out, function.terLine().value_or(std::string_view{}));
   }
-  appendLine(out, function.statementLine.value_or(std::string_view{}));
+  appendLine(out, function.statementLine().value_or(std::string_view{}));
   out.append(kHyphens);
   out.append('\n');
 }
