@@ -29,9 +29,12 @@ std::string_view pairingKey(const FunctionRecord& function) {
 // of the file's list would.
 class CandidateIndex {
  public:
-  explicit CandidateIndex(const ProfileListing& first)
-      : first_(first), index_(first.functions.size()), next_(first.functions.size(), kNone) {
-    for (std::size_t fileIndex = 0; fileIndex < first.files.size(); ++fileIndex) {
+  // Indexes the functions of the files whose index leaves `part` when divided by `parts`.
+  CandidateIndex(const ProfileListing& first, std::size_t part, std::size_t parts)
+      : first_(first), index_(functionsOfPart(first, part, parts)) {
+    next_.assign(first.functions.size(), kNone);
+    chains_.reserve(functionsOfPart(first, part, parts));
+    for (std::size_t fileIndex = part; fileIndex < first.files.size(); fileIndex += parts) {
       const MonitoredFile& file = first.files[fileIndex];
       for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
         const std::string_view key = pairingKey(first.functions[i]);
@@ -70,6 +73,15 @@ class CandidateIndex {
       return chains_[chain].file == file &&
              pairingKey(first_.functions[chains_[chain].tail]) == key;
     });
+  }
+
+  static std::size_t functionsOfPart(const ProfileListing& first, std::size_t part,
+                                     std::size_t parts) {
+    std::size_t count = 0;
+    for (std::size_t fileIndex = part; fileIndex < first.files.size(); fileIndex += parts) {
+      count += first.files[fileIndex].functionCount;
+    }
+    return count;
   }
 
   const ProfileListing& first_;
@@ -203,11 +215,12 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
     const auto found = firstFileWithHeader.find(second.files[i].headerLine);
     if (found != firstFileWithHeader.end()) partners[i] = found->second;
   }
-  CandidateIndex candidates(first);
 
   // Functions of different partner files never compete for a candidate, so the files can be
   // shared out by partner: each part keeps the listing order among the files of its partners.
   const auto pairPart = [&](std::size_t part, std::size_t parts) {
+    // Each part finds its candidates among its own partner files only.
+    CandidateIndex candidates(first, part, parts);
     for (std::size_t f = 0; f < second.files.size(); ++f) {
       const MonitoredFile& file = second.files[f];
       const std::size_t partner = partners[f];
