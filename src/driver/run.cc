@@ -60,7 +60,9 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   bool written;
   {
     FileSink sink(output);
-    OutputBuffer out(sink, 256 << 10, true);
+    // Large blocks, so that handing them to the writing thread costs little; they are written in
+    // smaller pieces.
+    OutputBuffer out(sink, 4 << 20, true);
     const std::string timeText = environment.timeText ? environment.timeText() : currentTimeText();
     writeComparedListing(listing2, listing1,
                          {run.options.inputPath1, run.options.inputPath2, timeText}, out);

@@ -17,6 +17,24 @@ bool FileSink::write(const char* data, std::size_t size) {
   return std::fwrite(data, 1, size, file_) == size;
 }
 
+namespace {
+
+// Blocks go to the sink in pieces of at most this size: the system copies large writes into a
+// file far more slowly than pieces that stay in the processor's caches.
+constexpr std::size_t kLargestWrite = 256 << 10;
+
+bool writeInPieces(ByteSink& sink, const char* data, std::size_t size) {
+  while (size != 0) {
+    const std::size_t piece = std::min(size, kLargestWrite);
+    if (!sink.write(data, piece)) return false;
+    data += piece;
+    size -= piece;
+  }
+  return true;
+}
+
+}  // namespace
+
 // Writes one block at a time on its own thread.
 class OutputBuffer::BackgroundWriter {
  public:
@@ -60,7 +78,7 @@ class OutputBuffer::BackgroundWriter {
       const std::size_t size = pendingSize_;
       const bool skip = failed_;
       lock.unlock();
-      const bool written = skip || sink_.write(data, size);
+      const bool written = skip || writeInPieces(sink_, data, size);
       lock.lock();
       if (!written) failed_ = true;
       pending_ = nullptr;
@@ -98,7 +116,7 @@ void OutputBuffer::handOff() {
     if (writer_) {
       writer_->submit(block, size);
       current_ ^= 1;  // the other block is free once submit has returned
-    } else if (!failed_ && !sink_.write(block, size)) {
+    } else if (!failed_ && !writeInPieces(sink_, block, size)) {
       failed_ = true;
     }
   }
