@@ -79,9 +79,9 @@ class LineFeedScanner {
                        _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, lineFeed)))}
                    << (16 * part);
       if constexpr (kWatchNul) {
-        nuls |= std::uint64_t{static_cast<std::uint32_t>(
-                    _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, nul)))}
-                << (16 * part);
+        nuls |=
+            std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, nul)))}
+            << (16 * part);
       }
     }
 #else

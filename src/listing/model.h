@@ -178,7 +178,8 @@ struct FunctionRecord {
   void setClosingLines(std::string_view terLine, std::string_view statementLine) {
     terLine_ = terLine.data();
     terLineSize_ = static_cast<std::uint16_t>(terLine.size());
-    statementGap_ = static_cast<std::uint8_t>(statementLine.data() - terLine.data() - terLine.size());
+    statementGap_ =
+        static_cast<std::uint8_t>(statementLine.data() - terLine.data() - terLine.size());
     statementLineSize_ = static_cast<std::uint16_t>(statementLine.size());
   }
 
