@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <memory>
@@ -60,9 +61,15 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   bool written;
   {
     FileSink sink(output);
-    // Large blocks, so that handing them to the writing thread costs little; they are written in
-    // smaller pieces.
-    OutputBuffer out(sink, 4 << 20, true);
+    // Large blocks, so that handing them to the writing thread costs little (they are written in
+    // smaller pieces); smaller ones for small listings, whose run is over before large fresh
+    // blocks would have paid for themselves.
+    constexpr std::size_t kSmallestBlock = 256 << 10;
+    constexpr std::size_t kLargestBlock = 4 << 20;
+    const std::size_t blockSize = inputs.mapped2 ? std::clamp(inputs.mapped2->bytes().size() / 16,
+                                                              kSmallestBlock, kLargestBlock)
+                                                 : kLargestBlock;
+    OutputBuffer out(sink, blockSize, true);
     const std::string timeText = environment.timeText ? environment.timeText() : currentTimeText();
     writeComparedListing(listing2, listing1,
                          {run.options.inputPath1, run.options.inputPath2, timeText}, out);

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "listing/system_memory.h"
+
 namespace qrvdiff {
 
 FileSink::FileSink(std::FILE* file) : file_(file) {
@@ -98,9 +100,12 @@ class OutputBuffer::BackgroundWriter {
 
 OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t capacity, bool inBackground)
     : sink_(sink), capacity_(capacity) {
-  blocks_[0] = std::make_unique_for_overwrite<char[]>(capacity);
+  const auto newBlock = [capacity] {
+    return Block(static_cast<char*>(allocateLargeBlock(capacity)), BlockDeleter{capacity});
+  };
+  blocks_[0] = newBlock();
   if (inBackground) {
-    blocks_[1] = std::make_unique_for_overwrite<char[]>(capacity);
+    blocks_[1] = newBlock();
     writer_ = std::make_unique<BackgroundWriter>(sink);
   }
   cursor_ = blocks_[0].get();
@@ -108,6 +113,10 @@ OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t capacity, bool inBackgrou
 }
 
 OutputBuffer::~OutputBuffer() = default;
+
+void OutputBuffer::BlockDeleter::operator()(char* block) const noexcept {
+  freeLargeBlock(block, size);
+}
 
 void OutputBuffer::handOff() {
   char* block = blocks_[current_].get();

@@ -77,7 +77,13 @@ class OutputBuffer {
 
   ByteSink& sink_;
   std::size_t capacity_;
-  std::unique_ptr<char[]> blocks_[2];
+  // Taken from allocateLargeBlock: large blocks then come in few pages, each faulted in once.
+  struct BlockDeleter {
+    std::size_t size;
+    void operator()(char* block) const noexcept;
+  };
+  using Block = std::unique_ptr<char[], BlockDeleter>;
+  Block blocks_[2];
   int current_ = 0;
   char* cursor_;
   char* end_;
