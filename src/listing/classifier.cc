@@ -180,40 +180,4 @@ LineInfo classifyLine(std::string_view line, bool mcdcView) {
   return LineInfo(result.kind, result.trailingMarker);
 }
 
-LineInfo LineClassifier::classify(std::string_view line) {
-  constexpr std::size_t kWindow = 16;  // a description of up to 15 characters and the one before
-  if constexpr (std::endian::native != std::endian::little) return classifyLine(line, mcdcView_);
-  if (line.size() <= column::kDescription) return classifyLine(line, mcdcView_);
-  const std::size_t descriptionLength = line.size() - descriptionStart(line);
-  if (descriptionLength == 0 || descriptionLength >= kWindow) {
-    return classifyLine(line, mcdcView_);
-  }
-
-  // The window ends with the line, which is longer than it, so it lies inside the line. A line
-  // holds no NUL byte, so cleared characters never equal kept ones.
-  const char* window = line.data() + line.size() - kWindow;
-  std::uint64_t head;
-  std::uint64_t tail;
-  std::memcpy(&head, window, 8);
-  std::memcpy(&tail, window + 8, 8);
-  const std::size_t kept = descriptionLength + 1;
-  if (kept <= 8) {
-    head = 0;
-    if (kept < 8) tail &= ~std::uint64_t{0} << (8 * (8 - kept));
-  } else {
-    head &= ~std::uint64_t{0} << (8 * (kWindow - kept));
-  }
-  const auto shape = static_cast<std::uint8_t>(
-      descriptionLength | (line[column::kFirstCounterEnd] == ' ' ? 16u : 0u) |
-      (line[column::kSecondCounterEnd] == ' ' ? 32u : 0u) | (mcdcView_ ? 64u : 0u));
-
-  const std::uint64_t hash =
-      (head * 0x9e3779b97f4a7c15ULL) ^ (tail * 0xc2b2ae3d27d4eb4fULL) ^ shape;
-  Remembered& entry = remembered_[(hash ^ (hash >> 29) ^ (hash >> 47)) & (kEntries - 1)];
-  if (entry.shape == shape && entry.head == head && entry.tail == tail) return entry.info;
-  const LineInfo info = classifyLine(line, mcdcView_);  // throws for a strange line
-  entry = Remembered{head, tail, shape, info};
-  return info;
-}
-
 }  // namespace qrvdiff

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "driver/error.h"
 #include "support/listing_lines.h"
@@ -160,83 +158,6 @@ TEST(Classifier, LineNumbersDoNotMatter) {
   const Classified b = classify(functionLine("1", "2", ' ', 99999, "if (x)"));
   EXPECT_EQ(a.kind, b.kind);
   EXPECT_EQ(a.lastIndex, b.lastIndex);
-}
-
-}  // namespace
-}  // namespace qrvdiff
-
-namespace qrvdiff {
-namespace {
-
-// The remembering classifier must give what classifyLine gives, whatever it saw before: lines
-// that share a description but differ in the counter columns, the character before the
-// description, the view or the description's length follow one another here, so that a verdict
-// remembered under too loose a key would show.
-TEST(LineClassifier, AgreesWithClassifyLineOnRepeatedDescriptions) {
-  const std::vector<std::string> descriptions = {"}",
-                                                 "}+",
-                                                 "}-",
-                                                 "+",
-                                                 ":+",
-                                                 "x:",
-                                                 "x:+",
-                                                 "for (;;)",
-                                                 "while (a)",
-                                                 "1 (a)",
-                                                 "2",
-                                                 "try",
-                                                 "__try",
-                                                 "case 1:",
-                                                 "case 1:+",
-                                                 "default:+",
-                                                 "return",
-                                                 "return x;",
-                                                 "break",
-                                                 "else",
-                                                 "do",
-                                                 "MC/DC 1 +",
-                                                 "goto out",
-                                                 "label_with_fifteen",
-                                                 "fourteen_chars",
-                                                 "do-while (x)"};
-  const std::vector<std::pair<std::string, std::string>> counters = {
-      {"5", ""}, {"", ""}, {"", "7"}, {"3", "0"}, {"0", ""}};
-  std::vector<std::string> lines;
-  for (const std::string& description : descriptions) {
-    for (const auto& [first, second] : counters) {
-      for (const std::size_t indent : {0, 1, 2, 14}) {
-        lines.push_back(
-            functionLine(first, second, ' ', 12, std::string(indent, ' ') + description));
-      }
-      // Column 29, right before a description at column 30, may hold any character.
-      std::string line = functionLine(first, second, '-', 7, description);
-      line[29] = ':';
-      lines.push_back(line);
-    }
-  }
-  for (const bool mcdcView : {false, true}) {
-    LineClassifier classifier(mcdcView);
-    for (int round = 0; round < 2; ++round) {
-      for (const std::string& line : lines) {
-        std::string expected;
-        std::string actual;
-        try {
-          expected = std::to_string(static_cast<int>(classifyLine(line, mcdcView).kind())) +
-                     std::to_string(classifyLine(line, mcdcView).trailingMarker());
-        } catch (const Error& error) {
-          expected = error.what();
-        }
-        try {
-          const LineInfo info = classifier.classify(line);
-          actual =
-              std::to_string(static_cast<int>(info.kind())) + std::to_string(info.trailingMarker());
-        } catch (const Error& error) {
-          actual = error.what();
-        }
-        EXPECT_EQ(actual, expected) << "line \"" << line << "\", MC/DC view " << mcdcView;
-      }
-    }
-  }
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ bool isLineDirective(std::string_view line) {
 class ListingParser {
  public:
   ListingParser(LineReader& reader, ProfileListing& listing, bool mcdcView)
-      : reader_(reader), listing_(listing), classifier_(mcdcView) {
+      : reader_(reader), listing_(listing), mcdcView_(mcdcView) {
     listing_.linesReadInPlace = reader.linesAreStable();
   }
 
@@ -80,7 +80,7 @@ class ListingParser {
 
   LineReader& reader_;
   ProfileListing& listing_;
-  LineClassifier classifier_;
+  bool mcdcView_;
   bool countStopLines_ = false;
   std::size_t stopLines_ = 0;
 };
@@ -176,7 +176,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   const char* textEnd = textStart;
   if (!inPlace) listing_.arena.beginRun();
   const auto appendLine = [&] {
-    listing_.lineInfos.push_back(classifier_.classify(line()));
+    listing_.lineInfos.push_back(classifyLine(line(), mcdcView_));
     if (inPlace) {
       textEnd = reader_.afterLine();
       if (static_cast<std::size_t>(textEnd - line().data()) != line().size() + 1) {
