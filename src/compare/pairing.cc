@@ -5,7 +5,6 @@
 #include <limits>
 #include <string_view>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "compare/marking.h"
@@ -86,8 +85,8 @@ class CandidateIndex {
 
   const ProfileListing& first_;
   HashedIndex index_;
-  std::vector<Chain> chains_;
-  std::vector<std::size_t> next_;  // the next function of the same chain
+  LargeVector<Chain> chains_;
+  LargeVector<std::size_t> next_;  // the next function of the same chain
 };
 
 bool sameLine(const LineRecord& second, const LineRecord& first) {
@@ -205,15 +204,23 @@ void pairFiles(ProfileListing& second, ProfileListing& first) {
 void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads) {
   // The first listing-1 file with each "MONITORED " line is the partner of every listing-2 file
   // with that line.
-  std::unordered_map<std::string_view, std::size_t> firstFileWithHeader;
-  firstFileWithHeader.reserve(first.files.size());
+  HashedIndex firstFileWithHeader(first.files.size());
+  const auto findFirstFile = [&](std::uint64_t hash, std::string_view headerLine) {
+    return firstFileWithHeader.find(
+        hash, [&](std::uint32_t i) { return first.files[i].headerLine == headerLine; });
+  };
   for (std::size_t i = 0; i < first.files.size(); ++i) {
-    firstFileWithHeader.try_emplace(first.files[i].headerLine, i);
+    const std::string_view headerLine = first.files[i].headerLine;
+    const std::uint64_t hash = hashText(headerLine);
+    if (findFirstFile(hash, headerLine) == HashedIndex::kNotFound) {
+      firstFileWithHeader.insert(hash, static_cast<std::uint32_t>(i));
+    }
   }
-  std::vector<std::size_t> partners(second.files.size(), kNone);
+  LargeVector<std::size_t> partners(second.files.size(), kNone);
   for (std::size_t i = 0; i < second.files.size(); ++i) {
-    const auto found = firstFileWithHeader.find(second.files[i].headerLine);
-    if (found != firstFileWithHeader.end()) partners[i] = found->second;
+    const std::string_view headerLine = second.files[i].headerLine;
+    const std::uint32_t found = findFirstFile(hashText(headerLine), headerLine);
+    if (found != HashedIndex::kNotFound) partners[i] = found;
   }
 
   // Functions of different partner files never compete for a candidate, so the files can be

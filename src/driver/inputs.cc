@@ -64,7 +64,7 @@ void readFirstAfterSecond(const std::string& inputPath1, const std::string& outp
 // the same line; that is checked against listing 2's sections afterwards.
 struct SpeculativeRead {
   std::unique_ptr<ProfileListing> listing = std::make_unique<ProfileListing>();
-  std::vector<SectionChoice> choices;
+  LargeVector<SectionChoice> choices;
   bool mcdcView = false;
   std::exception_ptr failure;
 };
@@ -78,6 +78,7 @@ void readSpeculatively(const std::string& inputPath1, std::string_view bytes1,
     readListingHeader(headerReader, header2);
     result.mcdcView = isMcdcView(header2);
     reserveForListingSize(*result.listing, bytes1.size());
+    result.choices.reserve(result.listing->files.capacity());  // one per file section
     LineReader reader(bytes1, inputPath1);
     readFirstListing(reader, *result.listing,
                      FirstListingRules{nullptr, result.mcdcView, &result.choices, &cancelled});

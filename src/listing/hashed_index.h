@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "listing/system_memory.h"
+
 namespace qrvdiff {
 
 inline std::uint64_t hashText(std::string_view text, std::uint64_t seed = 0) {
@@ -56,7 +58,7 @@ class HashedIndex {
   }
 
   void grow() {
-    std::vector<Slot> old = std::move(slots_);
+    LargeVector<Slot> old = std::move(slots_);
     slots_.assign(old.size() * 2, Slot{0, kNotFound});
     mask_ = slots_.size() - 1;
     for (const Slot& slot : old) {
@@ -64,7 +66,7 @@ class HashedIndex {
     }
   }
 
-  std::vector<Slot> slots_;
+  LargeVector<Slot> slots_;
   std::size_t mask_ = 0;
   std::size_t count_ = 0;
 };

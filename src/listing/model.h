@@ -208,10 +208,10 @@ struct MonitoredFile {
 struct ProfileListing {
   std::optional<std::string_view> producedAt;
   std::optional<std::string_view> coverageView;
-  std::vector<MonitoredFile> files;
-  std::vector<std::string_view> includes;
-  std::vector<FunctionRecord, LargeBlockAllocator<FunctionRecord>> functions;
-  std::vector<LineInfo, LargeBlockAllocator<LineInfo>> lineInfos;
+  LargeVector<MonitoredFile> files;
+  LargeVector<std::string_view> includes;
+  LargeVector<FunctionRecord> functions;
+  LargeVector<LineInfo> lineInfos;
   // Function lines read in place keep their line ends as in the file, where a carriage return
   // may precede the line feed; copied lines end in a bare line feed.
   bool linesReadInPlace = false;

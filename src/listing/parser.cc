@@ -304,6 +304,13 @@ void reserveForListingSize(ProfileListing& listing, std::uint64_t byteCount) {
   if (lineBound < (std::uint64_t{1} << 40)) {
     listing.lineInfos.reserve(static_cast<std::size_t>(lineBound));
   }
+  // File sections and include lines: a guess that holds for most listings (beyond it the arrays
+  // grow), rather than a bound, which would ask for as much memory as the listing itself.
+  const std::uint64_t sectionGuess = byteCount / 2048 + 16;
+  if (sectionGuess < (std::uint64_t{1} << 30)) {
+    listing.files.reserve(static_cast<std::size_t>(sectionGuess));
+    listing.includes.reserve(static_cast<std::size_t>(sectionGuess));
+  }
   const std::uint64_t functionBound = byteCount / 256 + 16;
   if (functionBound < (std::uint64_t{1} << 30)) {
     listing.functions.reserve(static_cast<std::size_t>(functionBound));

@@ -14,14 +14,14 @@ namespace qrvdiff {
 // sections are chosen.
 class HeaderSet {
  public:
-  explicit HeaderSet(std::size_t expected = 0) : index_(expected) {}
+  explicit HeaderSet(std::size_t expected = 0) : index_(expected) { headers_.reserve(expected); }
   void add(std::string_view headerLine);
   bool contains(std::string_view headerLine) const;
   std::size_t size() const { return headers_.size(); }
 
  private:
   HashedIndex index_;
-  std::vector<std::string_view> headers_;
+  LargeVector<std::string_view> headers_;
 };
 
 // The "MONITORED " lines of listing 2's file sections.
@@ -48,7 +48,7 @@ struct FirstListingRules {
   // Sections with these opening lines are read, the others skipped; none: every section is read.
   const HeaderSet* knownHeaders;
   bool mcdcView;  // listing 2's view, which the line classifier follows
-  std::vector<SectionChoice>* choices = nullptr;  // when given, every choice is recorded
+  LargeVector<SectionChoice>* choices = nullptr;  // when given, every choice is recorded
   const std::atomic<bool>* cancelled = nullptr;   // when given and set, reading stops early
 };
 

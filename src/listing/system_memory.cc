@@ -1,5 +1,6 @@
 #include "listing/system_memory.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #if defined(__unix__) || defined(__APPLE__)
@@ -24,12 +25,20 @@ void* allocateFromHeap(std::size_t size) {
 
 #if defined(QRVDIFF_HAVE_MMAP)
 
+// Mappings are made whole huge pages long: the system then places them on a huge-page boundary,
+// and every part of the block can be backed by huge pages.
+std::size_t mappedSize(std::size_t size) {
+  return size > SIZE_MAX - kMappedMinimum ? size
+                                          : (size + kMappedMinimum - 1) & ~(kMappedMinimum - 1);
+}
+
 void* allocateLargeBlock(std::size_t size) {
   if (size < kMappedMinimum) return allocateFromHeap(size);
-  void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* block =
+      mmap(nullptr, mappedSize(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) throw std::bad_alloc();
 #if defined(MADV_HUGEPAGE)
-  madvise(block, size, MADV_HUGEPAGE);  // only a hint; the block works either way
+  madvise(block, mappedSize(size), MADV_HUGEPAGE);  // only a hint; the block works either way
 #endif
   return block;
 }
@@ -39,7 +48,7 @@ void freeLargeBlock(void* block, std::size_t size) noexcept {
   if (size < kMappedMinimum) {
     std::free(block);
   } else {
-    munmap(block, size);
+    munmap(block, mappedSize(size));
   }
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace qrvdiff {
 
@@ -39,6 +40,10 @@ struct LargeBlockAllocator {
     return true;
   }
 };
+
+// A vector whose large arrays come from allocateLargeBlock.
+template <typename T>
+using LargeVector = std::vector<T, LargeBlockAllocator<T>>;
 
 // A whole regular file mapped into memory, private to the process: the bytes are read in place,
 // with no copy. Unavailable for pipes, devices, empty files and where the platform has no
