@@ -38,14 +38,15 @@ class LineFeedScanner {
   // The next line feed, or nullptr when there is none before the end.
   const char* next() {
     while (bits_ == 0) {
-      block_ += kBlock;
-      if (block_ >= end_) {
+      if (end_ - block_ <= kBlock) {  // no pointer is formed past the end
         block_ = end_;
         return nullptr;
       }
-      // Input is read front to back once: ask for the bytes a page ahead (a hint, which never
-      // faults, even past the end).
-      if constexpr (kWatchNul) __builtin_prefetch(block_ + kPrefetchDistance);
+      block_ += kBlock;
+      // Input is read front to back once: ask for the bytes a page ahead.
+      if constexpr (kWatchNul) {
+        if (end_ - block_ > kPrefetchDistance) __builtin_prefetch(block_ + kPrefetchDistance);
+      }
       bits_ = lineFeedBits(block_);
     }
     const char* found = block_ + std::countr_zero(bits_);
