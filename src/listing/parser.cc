@@ -311,9 +311,10 @@ void reserveForListingSize(ProfileListing& listing, std::uint64_t byteCount) {
     listing.files.reserve(static_cast<std::size_t>(sectionGuess));
     listing.includes.reserve(static_cast<std::size_t>(sectionGuess));
   }
-  const std::uint64_t functionBound = byteCount / 256 + 16;
-  if (functionBound < (std::uint64_t{1} << 30)) {
-    listing.functions.reserve(static_cast<std::size_t>(functionBound));
+  // Functions take a kilobyte or more as a rule; listings of smaller ones make the array grow.
+  const std::uint64_t functionGuess = byteCount / 1024 + 16;
+  if (functionGuess < (std::uint64_t{1} << 30)) {
+    listing.functions.reserve(static_cast<std::size_t>(functionGuess));
   }
 }
 
