@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -10,8 +10,31 @@
 
 namespace qrvdiff {
 
+// A key chosen per run, so that no input can be made to pile its lines into one chain of the
+// tables below: hashes only place entries, lookups always compare the texts themselves.
+std::uint64_t runHashKey();
+
+// Eight characters at a time, each step a multiplication and a fold.
 inline std::uint64_t hashText(std::string_view text, std::uint64_t seed = 0) {
-  return std::hash<std::string_view>{}(text) ^ (seed * 0x9e3779b97f4a7c15ULL);
+  constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ULL;
+  static const std::uint64_t key = runHashKey();
+  std::uint64_t hash = ((seed + key) * kMultiplier) ^ text.size();
+  const char* cursor = text.data();
+  std::size_t left = text.size();
+  for (; left >= 8; cursor += 8, left -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, cursor, 8);
+    hash = (hash ^ word) * kMultiplier;
+    hash ^= hash >> 31;
+  }
+  std::uint64_t last = 0;
+  for (std::size_t i = 0; i < left; ++i) {
+    last |= std::uint64_t{static_cast<unsigned char>(cursor[i])} << (8 * i);
+  }
+  hash = (hash ^ last) * kMultiplier;
+  hash ^= hash >> 29;
+  hash *= 0xbf58476d1ce4e5b9ULL;
+  return hash ^ (hash >> 32);
 }
 
 // An open-addressing table from hashed keys to 32-bit values, for the lookups that pair lines
