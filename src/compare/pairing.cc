@@ -10,6 +10,7 @@
 #include "compare/marking.h"
 #include "compare/text_blocks.h"
 #include "listing/hashed_index.h"
+#include "listing/parser.h"
 
 namespace qrvdiff {
 
@@ -204,23 +205,16 @@ void pairFiles(ProfileListing& second, ProfileListing& first) {
 void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads) {
   // The first listing-1 file with each "MONITORED " line is the partner of every listing-2 file
   // with that line.
-  HashedIndex firstFileWithHeader(first.files.size());
-  const auto findFirstFile = [&](std::uint64_t hash, std::string_view headerLine) {
-    return firstFileWithHeader.find(
-        hash, [&](std::uint32_t i) { return first.files[i].headerLine == headerLine; });
-  };
+  HeaderSet firstHeaders(first.files.size());
+  LargeVector<std::size_t> firstFileWithHeader;  // by position in firstHeaders
+  firstFileWithHeader.reserve(first.files.size());
   for (std::size_t i = 0; i < first.files.size(); ++i) {
-    const std::string_view headerLine = first.files[i].headerLine;
-    const std::uint64_t hash = hashText(headerLine);
-    if (findFirstFile(hash, headerLine) == HashedIndex::kNotFound) {
-      firstFileWithHeader.insert(hash, static_cast<std::uint32_t>(i));
-    }
+    if (firstHeaders.add(first.files[i].headerLine)) firstFileWithHeader.push_back(i);
   }
   LargeVector<std::size_t> partners(second.files.size(), kNone);
   for (std::size_t i = 0; i < second.files.size(); ++i) {
-    const std::string_view headerLine = second.files[i].headerLine;
-    const std::uint32_t found = findFirstFile(hashText(headerLine), headerLine);
-    if (found != HashedIndex::kNotFound) partners[i] = found;
+    const std::size_t position = firstHeaders.position(second.files[i].headerLine);
+    if (position != HeaderSet::kAbsent) partners[i] = firstFileWithHeader[position];
   }
 
   // Functions of different partner files never compete for a candidate, so the files can be
