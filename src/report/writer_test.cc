@@ -180,3 +180,61 @@ TEST(OutputBuffer, BackgroundWritingKeepsOrderAndReportsFailure) {
 
 }  // namespace
 }  // namespace qrvdiff
+
+namespace qrvdiff {
+namespace {
+
+// Functions go out in one piece with their marks set in the copy when a block can hold them, and
+// line by line when it cannot: the bytes must not depend on which, nor on how the listings were
+// read (in place, with or without carriage returns, or copied from a stream).
+TEST(Writer, SameBytesWhateverTheBlockSize) {
+  // Marks in both mark columns: "^" and "v" at column 10 and at column 21.
+  const auto function = [](int covered, const char* flag, const char* falseCount) {
+    return functionSection({functionLine(std::to_string(covered), "", flag[0], 10, "FUNCTION f()"),
+                            functionLine(std::to_string(covered), falseCount, ' ', 11, "if (a)"),
+                            functionLine("", "", flag[1], 12, "return x;"),
+                            functionLine("1", "", ' ', 13, "}")});
+  };
+  for (const bool carriageReturns : {false, true}) {
+    std::string first = listingText({function(1, " -", "0"), function(0, "- ", "2")});
+    std::string second = listingText({function(0, "- ", "3"), function(1, " -", "0")});
+    if (carriageReturns) {
+      for (std::string* text : {&first, &second}) {
+        std::string withReturns;
+        for (const char c : *text)
+          withReturns += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        *text = withReturns;
+      }
+    }
+    std::vector<std::string> outputs;
+    for (const bool inPlace : {false, true}) {
+      for (const std::size_t blockSize :
+           {std::size_t{64}, std::size_t{300}, std::size_t{1} << 20}) {
+        testing::ParsedPair pair;
+        MemorySource secondSource(second);
+        MemorySource firstSource(first);
+        LineReader secondStream(secondSource, "l2.txt");
+        LineReader firstStream(firstSource, "l1.txt");
+        LineReader secondWhole(second, "l2.txt");
+        LineReader firstWhole(first, "l1.txt");
+        readSecondListing(inPlace ? secondWhole : secondStream, pair.second);
+        readFirstListing(inPlace ? firstWhole : firstStream, pair.first, pair.second);
+        pairFiles(pair.second, pair.first);
+        computeTallies(pair.second);
+        StringSink sink;
+        {
+          OutputBuffer out(sink, blockSize, blockSize == 300);
+          writeComparedListing(pair.second, pair.first, {"a", "b", "now\n"}, out);
+          out.flush();
+        }
+        outputs.push_back(sink.bytes);
+      }
+    }
+    ASSERT_NE(outputs[0].find('^'), std::string::npos);
+    ASSERT_NE(outputs[0].find('v'), std::string::npos);
+    for (const std::string& output : outputs) EXPECT_EQ(output, outputs[0]);
+  }
+}
+
+}  // namespace
+}  // namespace qrvdiff
