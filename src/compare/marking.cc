@@ -133,6 +133,28 @@ void markLinePair(const LineRecord& before, LineRecord& after, MarkCounts& count
   }
 }
 
+bool markAlignedLines(const char* secondText, const char* firstText, std::size_t size,
+                      std::size_t lineCount, bool stripCarriageReturn, LineInfo* secondInfos,
+                      const LineInfo* firstInfos, MarkCounts& counts) {
+  LineFeedScanner<> lineFeeds(secondText, secondText + size);
+  bool marked = false;
+  const char* start = secondText;
+  for (std::size_t i = 0; i < lineCount; ++i) {
+    const char* lineFeed = lineFeeds.next();
+    std::size_t length = static_cast<std::size_t>(lineFeed - start);
+    if (stripCarriageReturn && length != 0 && start[length - 1] == '\r') --length;
+    LineRecord after{start, static_cast<std::uint32_t>(length), secondInfos[i]};
+    const LineRecord before{firstText + (start - secondText), after.length, firstInfos[i]};
+    markLinePair(before, after, counts);
+    if (after.info.isMarked()) {
+      secondInfos[i] = after.info;
+      marked = true;
+    }
+    start = lineFeed + 1;
+  }
+  return marked;
+}
+
 void setCounts(FunctionRecord& function, const MarkCounts& counts, bool marked) {
   function.hasMarks = marked;
   function.keptCount = counts.kept;

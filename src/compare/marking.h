@@ -22,6 +22,14 @@ struct MarkCounts {
 // sets the marks of `after` and counts the points.
 void markLinePair(const LineRecord& before, LineRecord& after, MarkCounts& counts);
 
+// Marks `lineCount` lines of listing 2 (`secondText`, `size` bytes) against lines of listing 1 that
+// stand at the same offsets of `firstText`, as equal structure from column 30 on guarantees; line
+// lengths leave out a carriage return before the line feed when `stripCarriageReturn`. Sets the
+// marks in `secondInfos`; true when any was set.
+bool markAlignedLines(const char* secondText, const char* firstText, std::size_t size,
+                      std::size_t lineCount, bool stripCarriageReturn, LineInfo* secondInfos,
+                      const LineInfo* firstInfos, MarkCounts& counts);
+
 // Stores the outcome of marking a function.
 void setCounts(FunctionRecord& function, const MarkCounts& counts, bool marked);
 

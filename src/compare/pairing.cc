@@ -134,26 +134,10 @@ bool compareAndMarkAligned(ProfileListing& second, FunctionRecord& secondFunctio
       !sameLinesFromColumn30(secondFunction.text, firstFunction.text, secondFunction.textSize)) {
     return false;
   }
-  const char* const secondText = secondFunction.text;
-  const char* const firstText = firstFunction.text;
-  const bool stripCarriageReturn = second.linesReadInPlace;
-  LineFeedScanner<> lineFeeds(secondText, secondText + secondFunction.textSize);
   MarkCounts counts;
-  bool marked = false;
-  const char* start = secondText;
-  for (std::size_t i = 0; i < secondFunction.lineCount; ++i) {
-    const char* lineFeed = lineFeeds.next();
-    std::size_t length = static_cast<std::size_t>(lineFeed - start);
-    if (stripCarriageReturn && length != 0 && start[length - 1] == '\r') --length;
-    LineRecord after{start, static_cast<std::uint32_t>(length), secondInfos[i]};
-    const LineRecord before{firstText + (start - secondText), after.length, firstInfos[i]};
-    markLinePair(before, after, counts);
-    if (after.info.isMarked()) {
-      secondInfos[i] = after.info;
-      marked = true;
-    }
-    start = lineFeed + 1;
-  }
+  const bool marked = markAlignedLines(secondFunction.text, firstFunction.text,
+                                       secondFunction.textSize, secondFunction.lineCount,
+                                       second.linesReadInPlace, secondInfos, firstInfos, counts);
   setCounts(secondFunction, counts, marked);
   return true;
 }
