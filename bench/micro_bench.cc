@@ -1,5 +1,5 @@
 // Micro-benchmarks of the hot paths of qrvdiff: the line reader, the line classifier, the listing
-// parser and the compared-listing writer.
+// parser, pairing with marking, and the compared-listing writer.
 //
 // The data is a listing pair made by gen_listings at startup (shape "typical", seed 1), so the
 // mix of lines is that of a real listing. Environment:
@@ -184,6 +184,24 @@ void BM_ReadSecondListing(benchmark::State& state) {
   reportRate(state, corpus->text2.size(), corpus->lineCount2);
 }
 BENCHMARK(BM_ReadSecondListing)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------
+// Pairing: files and functions paired, structure tested and compared functions marked, on one
+// thread. The pairing state of the corpus is reset (untimed) before each run.
+
+void BM_PairFiles(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (qrvdiff::FunctionRecord& function : corpus->listing1.functions) function.taken = false;
+    for (qrvdiff::LineInfo& info : corpus->listing2.lineInfos) {
+      info = qrvdiff::LineInfo(info.kind(), info.trailingMarker());
+    }
+    state.ResumeTiming();
+    qrvdiff::pairFiles(corpus->listing2, corpus->listing1, 1);
+  }
+  reportRate(state, corpus->text1.size() + corpus->text2.size(), corpus->lineCount2);
+}
+BENCHMARK(BM_PairFiles)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------
 // Writer: the compared listing of the pair, into an output buffer whose sink discards the bytes.
