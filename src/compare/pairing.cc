@@ -11,6 +11,7 @@
 #include "compare/text_blocks.h"
 #include "listing/hashed_index.h"
 #include "listing/parser.h"
+#include "listing/section_loader.h"
 
 namespace qrvdiff {
 
@@ -19,8 +20,10 @@ namespace {
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 constexpr std::size_t kPairingKeyColumn = 31;
 
-std::string_view pairingKey(const FunctionRecord& function) {
-  return std::string_view(function.text, function.functionLineLength).substr(kPairingKeyColumn);
+// The part of a FUNCTION line that pairs functions, from the loaded text of a listing-2 function
+// or the kept line of a listing-1 function.
+std::string_view pairingKey(const char* functionLine, const FunctionRecord& function) {
+  return std::string_view(functionLine, function.functionLineLength).substr(kPairingKeyColumn);
 }
 
 // The functions of listing 1 that share a file and a FUNCTION line form a chain, in list order.
@@ -37,7 +40,8 @@ class CandidateIndex {
     for (std::size_t fileIndex = part; fileIndex < first.files.size(); fileIndex += parts) {
       const MonitoredFile& file = first.files[fileIndex];
       for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-        const std::string_view key = pairingKey(first.functions[i]);
+        const std::string_view key =
+            pairingKey(first.functions[i].keptFunctionLine, first.functions[i]);
         const std::uint64_t hash = hashText(key, fileIndex);
         const std::uint32_t chain = findChain(hash, fileIndex, key);
         if (chain == HashedIndex::kNotFound) {
@@ -70,8 +74,8 @@ class CandidateIndex {
   std::uint32_t findChain(std::uint64_t hash, std::size_t file, std::string_view key) const {
     return index_.find(hash, [&](std::uint32_t chain) {
       // The tail has the chain's key for as long as the chain exists.
-      return chains_[chain].file == file &&
-             pairingKey(first_.functions[chains_[chain].tail]) == key;
+      const FunctionRecord& tail = first_.functions[chains_[chain].tail];
+      return chains_[chain].file == file && pairingKey(tail.keptFunctionLine, tail) == key;
     });
   }
 
@@ -206,6 +210,8 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
   const auto pairPart = [&](std::size_t part, std::size_t parts) {
     // Each part finds its candidates among its own partner files only.
     CandidateIndex candidates(first, part, parts);
+    SectionLoader secondTexts;
+    SectionLoader firstTexts;
     for (std::size_t f = 0; f < second.files.size(); ++f) {
       const MonitoredFile& file = second.files[f];
       const std::size_t partner = partners[f];
@@ -215,9 +221,12 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
         function.pairState = PairState::NotAvailable;
         function.partner = nullptr;
         if (partner == kNone) continue;
-        const std::size_t counterpart = candidates.take(partner, pairingKey(function));
+        secondTexts.load(second, file, function);
+        const std::size_t counterpart =
+            candidates.take(partner, pairingKey(function.text, function));
         if (counterpart == kNone) continue;
         FunctionRecord& candidate = first.functions[counterpart];
+        firstTexts.load(first, first.files[partner], candidate);
         candidate.taken = true;
         if (compareAndMark(second, function, first, candidate)) {
           function.pairState = PairState::Compared;

@@ -10,6 +10,7 @@
 #include "driver/error.h"
 #include "listing/line_reader.h"
 #include "listing/parser.h"
+#include "listing/system_memory.h"
 
 namespace qrvdiff {
 
@@ -26,38 +27,38 @@ bool isSameFile(const std::string& inputPath, const std::string& outputPath) {
   return !outputPath.empty() && std::filesystem::equivalent(inputPath, outputPath, error);
 }
 
-void mapInput(std::FILE* file, bool mappable, std::optional<MappedFile>& mapped,
-              ProfileListing& listing) {
-  if (!mappable) return;
-  if (std::optional<MappedFile> fileMap = MappedFile::map(file)) {
-    mapped.emplace(std::move(*fileMap));
-    reserveForListingSize(listing, mapped->bytes().size());
-  }
+// Prepares `listing` for reading from `file`: when the file can be read again, and will not be
+// emptied by the output, function texts stay in it and only their places are kept. True then.
+bool prepareListing(std::FILE* file, const std::string& path, const std::string& outputPath,
+                    ProfileListing& listing) {
+  if (isSameFile(path, outputPath)) return false;
+  const std::optional<RereadableFile> rereadable = rereadableFile(file);
+  if (!rereadable) return false;
+  listing.textFile = ListingTextFile{rereadable->descriptor, path};
+  reserveForListingSize(listing, rereadable->size);
+  return true;
 }
 
-// Runs `read` over the listing's bytes: in place when mapped, else as a stream.
-template <typename ReadListing>
-void readWith(std::FILE* file, const std::string& path, const std::optional<MappedFile>& mapped,
-              ReadListing read) {
-  if (mapped) {
-    LineReader reader(mapped->bytes(), path);
-    read(reader);
-  } else {
-    FileSource source(file);
-    LineReader reader(source, path);
-    read(reader);
+// Reads a listing from its start: a file that can be read again through its descriptor, which
+// leaves the stream untouched, anything else through the stream.
+class ListingSource final : public ByteSource {
+ public:
+  ListingSource(std::FILE* file, const ProfileListing& listing)
+      : descriptor_(listing.textFile ? listing.textFile->descriptor : -1) {
+    if (descriptor_ < 0) stream_.emplace(file);
   }
-}
+  std::size_t read(char* buffer, std::size_t capacity) override {
+    if (stream_) return stream_->read(buffer, capacity);
+    const std::size_t count = readAt(descriptor_, buffer, capacity, offset_);
+    offset_ += count;
+    return count;
+  }
 
-void readFirstAfterSecond(const std::string& inputPath1, const std::string& outputPath,
-                          ListingInputs& inputs) {
-  inputs.inputStream1 = openInput(inputPath1);
-  mapInput(inputs.inputStream1.get(), !isSameFile(inputPath1, outputPath), inputs.mapped1,
-           *inputs.listing1);
-  readWith(inputs.inputStream1.get(), inputPath1, inputs.mapped1, [&](LineReader& reader) {
-    readFirstListing(reader, *inputs.listing1, *inputs.listing2);
-  });
-}
+ private:
+  int descriptor_;
+  std::optional<FileSource> stream_;
+  std::uint64_t offset_ = 0;
+};
 
 // Listing 1 read while listing 2 is still being read. It cannot know listing 2's file sections
 // yet, so it reads every section and records, for each, whether skipping it would have ended at
@@ -65,23 +66,17 @@ void readFirstAfterSecond(const std::string& inputPath1, const std::string& outp
 struct SpeculativeRead {
   std::unique_ptr<ProfileListing> listing = std::make_unique<ProfileListing>();
   LargeVector<SectionChoice> choices;
-  bool mcdcView = false;
   std::exception_ptr failure;
 };
 
-void readSpeculatively(const std::string& inputPath1, std::string_view bytes1,
-                       const std::string& inputPath2, std::string_view bytes2,
+void readSpeculatively(std::FILE* file, const std::string& inputPath1, bool mcdcView,
                        const std::atomic<bool>& cancelled, SpeculativeRead& result) {
   try {
-    ProfileListing header2;
-    LineReader headerReader(bytes2, inputPath2);
-    readListingHeader(headerReader, header2);
-    result.mcdcView = isMcdcView(header2);
-    reserveForListingSize(*result.listing, bytes1.size());
     result.choices.reserve(result.listing->files.capacity());  // one per file section
-    LineReader reader(bytes1, inputPath1);
+    ListingSource source(file, *result.listing);
+    LineReader reader(source, inputPath1);
     readFirstListing(reader, *result.listing,
-                     FirstListingRules{nullptr, result.mcdcView, &result.choices, &cancelled});
+                     FirstListingRules{nullptr, mcdcView, &result.choices, &cancelled});
   } catch (...) {
     result.failure = std::current_exception();
   }
@@ -90,7 +85,6 @@ void readSpeculatively(const std::string& inputPath1, std::string_view bytes1,
 // Whether reading every section gave what reading listing 1 after listing 2 gives: each section
 // that listing 2 lacks, and that would have been skipped, must have ended where skipping ends.
 bool choicesHold(const SpeculativeRead& read, const ProfileListing& second) {
-  if (read.mcdcView != isMcdcView(second)) return false;
   const HeaderSet known = headerLinesOf(second);
   for (const SectionChoice& choice : read.choices) {
     if (!choice.sameAsSkipping && !known.contains(choice.headerLine)) return false;
@@ -98,9 +92,14 @@ bool choicesHold(const SpeculativeRead& read, const ProfileListing& second) {
   return true;
 }
 
-bool isRegularFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
+void readFirstAfterSecond(FileHandle stream1, const std::string& inputPath1,
+                          const std::string& outputPath, ListingInputs& inputs) {
+  inputs.listing1 = std::make_unique<ProfileListing>();
+  prepareListing(stream1.get(), inputPath1, outputPath, *inputs.listing1);
+  ListingSource source(stream1.get(), *inputs.listing1);
+  LineReader reader(source, inputPath1);
+  inputs.inputStream1 = std::move(stream1);
+  readFirstListing(reader, *inputs.listing1, *inputs.listing2);
 }
 
 }  // namespace
@@ -108,53 +107,48 @@ bool isRegularFile(const std::string& path) {
 void readBothListings(const std::string& inputPath1, const std::string& inputPath2,
                       const std::string& outputPath, ListingInputs& inputs) {
   inputs.inputStream2 = openInput(inputPath2);
-  mapInput(inputs.inputStream2.get(), !isSameFile(inputPath2, outputPath), inputs.mapped2,
-           *inputs.listing2);
+  ProfileListing& listing2 = *inputs.listing2;
+  const bool rereadable2 =
+      prepareListing(inputs.inputStream2.get(), inputPath2, outputPath, listing2);
+  if (rereadable2) inputs.size2 = rereadableFile(inputs.inputStream2.get())->size;
+  ListingSource source2(inputs.inputStream2.get(), listing2);
+  LineReader reader2(source2, inputPath2);
+  readListingHeader(reader2, listing2);
 
-  // The second thread needs both listings in memory; a pipe or a device is read in order.
-  if (inputs.mapped2 && isRegularFile(inputPath1) && !isSameFile(inputPath1, outputPath)) {
-    FileHandle stream1(std::fopen(inputPath1.c_str(), "rb"));
-    std::optional<MappedFile> mapped1;
-    if (stream1) {
-      if (std::optional<MappedFile> fileMap = MappedFile::map(stream1.get())) {
-        mapped1.emplace(std::move(*fileMap));
-      }
-    }
-    if (mapped1) {
-      auto speculative = std::make_unique<SpeculativeRead>();
-      std::atomic<bool> cancelled{false};
-      {
-        std::jthread reader1(readSpeculatively, std::cref(inputPath1), mapped1->bytes(),
-                             std::cref(inputPath2), inputs.mapped2->bytes(), std::cref(cancelled),
-                             std::ref(*speculative));
-        try {
-          LineReader reader(inputs.mapped2->bytes(), inputPath2);
-          readSecondListing(reader, *inputs.listing2);
-        } catch (...) {
-          cancelled = true;  // listing 2's fault comes first; listing 1's reading is moot
-          throw;
-        }
-      }
-      inputs.inputStream1 = std::move(stream1);
-      inputs.mapped1.emplace(std::move(*mapped1));
-      if (choicesHold(*speculative, *inputs.listing2)) {
-        if (speculative->failure) std::rethrow_exception(speculative->failure);
-        inputs.listing1 = std::move(speculative->listing);
-        return;
-      }
-      // A section was chosen on a line that only looked like a section opening: read again.
-      speculative.reset();
-      reserveForListingSize(*inputs.listing1, inputs.mapped1->bytes().size());
-      readWith(inputs.inputStream1.get(), inputPath1, inputs.mapped1, [&](LineReader& reader) {
-        readFirstListing(reader, *inputs.listing1, *inputs.listing2);
-      });
-      return;
-    }
+  // Listing 1 is read beside listing 2 only when it can be read a second time, should listing 2
+  // show that the first reading went wrong.
+  FileHandle stream1;
+  if (rereadable2) stream1.reset(std::fopen(inputPath1.c_str(), "rb"));
+  auto speculative = std::make_unique<SpeculativeRead>();
+  if (stream1 && !prepareListing(stream1.get(), inputPath1, outputPath, *speculative->listing)) {
+    stream1.reset();
+  }
+  if (!stream1) {
+    readSecondListingSections(reader2, listing2);
+    readFirstAfterSecond(openInput(inputPath1), inputPath1, outputPath, inputs);
+    return;
   }
 
-  readWith(inputs.inputStream2.get(), inputPath2, inputs.mapped2,
-           [&](LineReader& reader) { readSecondListing(reader, *inputs.listing2); });
-  readFirstAfterSecond(inputPath1, outputPath, inputs);
+  std::atomic<bool> cancelled{false};
+  {
+    std::jthread reader1(readSpeculatively, stream1.get(), std::cref(inputPath1),
+                         isMcdcView(listing2), std::cref(cancelled), std::ref(*speculative));
+    try {
+      readSecondListingSections(reader2, listing2);
+    } catch (...) {
+      cancelled = true;  // listing 2's fault comes first; listing 1's reading is moot
+      throw;
+    }
+  }
+  if (choicesHold(*speculative, listing2)) {
+    if (speculative->failure) std::rethrow_exception(speculative->failure);
+    inputs.inputStream1 = std::move(stream1);
+    inputs.listing1 = std::move(speculative->listing);
+    return;
+  }
+  // A section was chosen on a line that only looked like a section opening: read again.
+  speculative.reset();
+  readFirstAfterSecond(std::move(stream1), inputPath1, outputPath, inputs);
 }
 
 }  // namespace qrvdiff

@@ -66,9 +66,10 @@ void compare(RunContext& run, const RunEnvironment& environment) {
     // blocks would have paid for themselves.
     constexpr std::size_t kSmallestBlock = 256 << 10;
     constexpr std::size_t kLargestBlock = 4 << 20;
-    const std::size_t blockSize = inputs.mapped2 ? std::clamp(inputs.mapped2->bytes().size() / 16,
-                                                              kSmallestBlock, kLargestBlock)
-                                                 : kLargestBlock;
+    const std::size_t blockSize = inputs.size2
+                                      ? static_cast<std::size_t>(std::clamp<std::uint64_t>(
+                                            *inputs.size2 / 16, kSmallestBlock, kLargestBlock))
+                                      : kLargestBlock;
     OutputBuffer out(sink, blockSize, true);
     const std::string timeText = environment.timeText ? environment.timeText() : currentTimeText();
     writeComparedListing(listing2, listing1,

@@ -28,12 +28,13 @@ LineReader::LineReader(ByteSource& source, std::string path, std::size_t blockSi
       path_(std::move(path)),
       capacity_(std::max(blockSize, 2 * kLongestLineBytes)) {
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
-  begin_ = end_ = buffer_.get();
+  origin_ = begin_ = end_ = buffer_.get();
 }
 
 LineReader::LineReader(std::string_view wholeInput, std::string path)
     : source_(nullptr),
       path_(std::move(path)),
+      origin_(wholeInput.data()),
       begin_(wholeInput.data()),
       end_(wholeInput.data() + wholeInput.size()),
       sourceEnded_(true) {
@@ -43,6 +44,7 @@ LineReader::LineReader(std::string_view wholeInput, std::string path)
 bool LineReader::refill() {
   if (sourceEnded_) return false;
   const std::size_t pending = static_cast<std::size_t>(end_ - begin_);
+  originOffset_ = offsetOf(begin_);
   if (pending != 0 && begin_ != buffer_.get()) std::memmove(buffer_.get(), begin_, pending);
   begin_ = buffer_.get();
   end_ = begin_ + pending;

@@ -86,6 +86,9 @@ class LineReader {
   std::string_view line() const { return line_; }
   // Just past the line feed of the line last read.
   const char* afterLine() const { return begin_; }
+  // Where in the input the line last read begins, and where the next one begins, in bytes.
+  std::uint64_t lineOffset() const { return offsetOf(line_.data()); }
+  std::uint64_t offsetAfterLine() const { return offsetOf(begin_); }
   std::uint32_t lineNumber() const { return lineNumber_; }
   const std::string& path() const { return path_; }
   // True when every line read stays valid as long as the input does.
@@ -95,6 +98,9 @@ class LineReader {
   // The longest stretch that can hold a line: its characters, a carriage return and the line feed.
   static constexpr std::size_t kLongestLineBytes = kMaxLineLength + 2;
 
+  std::uint64_t offsetOf(const char* position) const {
+    return originOffset_ + static_cast<std::uint64_t>(position - origin_);
+  }
   Result nextSlow();
   bool refill();
   [[noreturn]] void throwReadError() const;
@@ -103,6 +109,8 @@ class LineReader {
   std::string path_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
+  const char* origin_;  // the data at hand starts here, at input offset originOffset_
+  std::uint64_t originOffset_ = 0;
   const char* begin_;  // unread data is [begin_, end_)
   const char* end_;
   // Positioned at begin_ while lines are read on the common path; watches for NUL bytes.

@@ -136,6 +136,13 @@ struct FunctionRecord {
   // FUNCTION line. Their infos start at `firstLine` in ProfileListing::lineInfos.
   const char* text = nullptr;
   std::size_t textSize = 0;
+  // Where the text begins in the listing file, when the listing's function texts stay there
+  // (ProfileListing::textFile): `text` is then set each time the function is loaded.
+  std::uint64_t textPosition = 0;
+  // The FUNCTION line, kept where `text` may change: in a listing read in memory it is the
+  // start of `text`; of a listing whose texts stay in the file, only listing 1 keeps a copy
+  // (its lines are looked up while pairing), listing 2 none.
+  const char* keptFunctionLine = nullptr;
   std::size_t firstLine = 0;
   std::size_t lineCount = 0;
   const FunctionRecord* partner = nullptr;  // listing 2 only, when compared
@@ -175,6 +182,27 @@ struct FunctionRecord {
     if (terLine_ == nullptr) return std::nullopt;
     return std::string_view(terLine_ + terLineSize_ + statementGap_, statementLineSize_);
   }
+  // The same for a text that stays in the listing file: `terGap` bytes (the blank line between)
+  // separate the text from the TER line, `statementGap` bytes the TER line from the statement
+  // line. placeText() then sets where they are.
+  void setClosingLayout(std::size_t terGap, std::size_t terSize, std::size_t statementGap,
+                        std::size_t statementSize) {
+    terGap_ = static_cast<std::uint8_t>(terGap);
+    terLineSize_ = static_cast<std::uint16_t>(terSize);
+    statementGap_ = static_cast<std::uint8_t>(statementGap);
+    statementLineSize_ = static_cast<std::uint16_t>(statementSize);
+  }
+  // The bytes from the start of the text to the end of the statement line in the listing file.
+  std::size_t extentInFile() const {
+    return textSize + (terLineSize_ == 0 ? 0
+                                         : terGap_ + terLineSize_ + statementGap_ +
+                                               std::size_t{statementLineSize_});
+  }
+  // Points the record at its text, loaded from the listing file; the closing lines follow it.
+  void placeText(const char* loaded) {
+    text = loaded;
+    if (terLineSize_ != 0) terLine_ = loaded + textSize + terGap_;
+  }
   void setClosingLines(std::string_view terLine, std::string_view statementLine) {
     terLine_ = terLine.data();
     terLineSize_ = static_cast<std::uint16_t>(terLine.size());
@@ -190,6 +218,7 @@ struct FunctionRecord {
   std::uint16_t terLineSize_ = 0;
   std::uint16_t statementLineSize_ = 0;
   std::uint8_t statementGap_ = 0;  // the TER line's line end: 1 or 2 bytes
+  std::uint8_t terGap_ = 0;        // the blank line before the TER line, with its line end
 };
 
 struct MonitoredFile {
@@ -202,6 +231,16 @@ struct MonitoredFile {
   std::string_view fileTerLine;
   std::string_view fileStatementLine;
   CoverageTally tally;
+  std::uint32_t headerLineNumber = 0;  // of the "MONITORED " line
+};
+
+// A listing file whose function texts are not kept in memory but read again, file section by
+// file section, when they are needed. The file stays open, and unchanged, for the whole run.
+struct ListingTextFile {
+  int descriptor = -1;
+  std::string path;
+  // Each reading takes at least this many bytes, so that the functions that follow come along.
+  std::size_t minimumRead = 512 << 10;
 };
 
 // One execution profile listing in memory. Texts point into the arena and exclude their newline.
@@ -216,6 +255,9 @@ struct ProfileListing {
   // may precede the line feed; copied lines end in a bare line feed.
   bool linesReadInPlace = false;
   bool sawCarriageReturn = false;  // a function line read in place ended in CR LF
+  // When set, function texts stay in this file: they are in memory only while their file
+  // section is loaded (see SectionLoader), and their line ends are as in the file.
+  std::optional<ListingTextFile> textFile;
 
   // The SUMMARY block; read for listing 2 only.
   std::string_view sourceFilesLine;

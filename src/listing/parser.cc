@@ -43,8 +43,11 @@ bool isLineDirective(std::string_view line) {
 class ListingParser {
  public:
   ListingParser(LineReader& reader, ProfileListing& listing, bool mcdcView)
-      : reader_(reader), listing_(listing), mcdcView_(mcdcView) {
-    listing_.linesReadInPlace = reader.linesAreStable();
+      : reader_(reader),
+        listing_(listing),
+        mcdcView_(mcdcView),
+        textInFile_(!reader.linesAreStable() && listing.textFile.has_value()) {
+    listing_.linesReadInPlace = reader.linesAreStable() || textInFile_;
   }
 
   void readListingHeader();
@@ -60,6 +63,8 @@ class ListingParser {
   // From now on, count the lines read that begin with "MONITORED " or "SUMMARY", the lines at
   // which skipping a file section stops; only reading ahead of listing 2 needs the count.
   void countStopLines() { countStopLines_ = true; }
+  // Keep a copy of each FUNCTION line even when function texts stay in the file.
+  void keepFunctionLines() { keepFunctionLines_ = true; }
   std::size_t stopLines() const { return stopLines_; }
 
  private:
@@ -81,6 +86,9 @@ class ListingParser {
   LineReader& reader_;
   ProfileListing& listing_;
   bool mcdcView_;
+  // Function texts are neither used in place nor copied: only their places in the file are kept.
+  bool textInFile_;
+  bool keepFunctionLines_ = false;
   bool countStopLines_ = false;
   std::size_t stopLines_ = 0;
 };
@@ -112,6 +120,7 @@ void ListingParser::readListingHeader() {
 void ListingParser::readFileSection() {
   MonitoredFile& file = listing_.files.emplace_back();
   file.headerLine = store();
+  file.headerLineNumber = reader_.lineNumber();
   file.firstInclude = listing_.includes.size();
   file.firstFunction = listing_.functions.size();
 
@@ -169,29 +178,43 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   function.firstLine = listing_.lineInfos.size();
   function.functionLineLength = static_cast<std::uint16_t>(line().size());
 
-  // The function's lines are kept back to back: in place when the input stays in memory,
-  // else as one run of copies.
+  // The function's lines are kept back to back: in place when the input stays in memory, as
+  // their place in the file when they are read again from there, else as one run of copies.
   const bool inPlace = reader_.linesAreStable();
+  const bool copied = !inPlace && !textInFile_;
   const char* const textStart = line().data();
   const char* textEnd = textStart;
-  if (!inPlace) listing_.arena.beginRun();
+  const std::uint64_t textPosition = reader_.lineOffset();
+  std::uint64_t textEndPosition = textPosition;
+  if (textInFile_ && keepFunctionLines_) function.keptFunctionLine = listing_.arena.store(line());
+  if (copied) listing_.arena.beginRun();
   const auto appendLine = [&] {
     listing_.lineInfos.push_back(classifyLine(line(), mcdcView_));
+    if (copied) {
+      listing_.arena.storeInRun(line());
+      return;
+    }
+    if (reader_.afterLine() - line().data() != static_cast<std::ptrdiff_t>(line().size() + 1)) {
+      listing_.sawCarriageReturn = true;
+    }
     if (inPlace) {
       textEnd = reader_.afterLine();
-      if (static_cast<std::size_t>(textEnd - line().data()) != line().size() + 1) {
-        listing_.sawCarriageReturn = true;
-      }
     } else {
-      listing_.arena.storeInRun(line());
+      textEndPosition = reader_.offsetAfterLine();
     }
   };
   const auto keepText = [&] {
-    const std::string_view text =
-        inPlace ? std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart))
-                : listing_.arena.endRun();
-    function.text = text.data();
-    function.textSize = text.size();
+    if (textInFile_) {
+      function.textPosition = textPosition;
+      function.textSize = static_cast<std::size_t>(textEndPosition - textPosition);
+    } else {
+      const std::string_view text =
+          inPlace ? std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart))
+                  : listing_.arena.endRun();
+      function.text = text.data();
+      function.textSize = text.size();
+      function.keptFunctionLine = function.text;
+    }
     function.lineCount = listing_.lineInfos.size() - function.firstLine;
   };
 
@@ -211,11 +234,12 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
 
     readLine();
     // The TER line and the statement line are kept back to back, so that one pointer finds both.
-    if (!inPlace) {
+    if (copied) {
       listing_.arena.beginRun();
       listing_.arena.storeInRun(line());
     }
     const std::string_view terLine = line();
+    const std::uint64_t terPosition = reader_.lineOffset();
     expect(startsWith(line(), "***TER"));
     function.coveredCount = scanIntegerAfter(line(), '(').value_or(0);
     function.pointCount = scanIntegerAfter(line(), '/').value_or(0);
@@ -223,6 +247,11 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
     readLine();
     if (inPlace) {
       function.setClosingLines(terLine, line());
+    } else if (textInFile_) {
+      function.setClosingLayout(
+          static_cast<std::size_t>(terPosition - textEndPosition), terLine.size(),
+          static_cast<std::size_t>(reader_.lineOffset() - terPosition) - terLine.size(),
+          line().size());
     } else {
       listing_.arena.storeInRun(line());
       const std::string_view run = listing_.arena.endRun();
@@ -323,8 +352,11 @@ void readListingHeader(LineReader& reader, ProfileListing& listing) {
 }
 
 void readSecondListing(LineReader& reader, ProfileListing& listing) {
-  ListingParser parser(reader, listing, false);
-  parser.readListingHeader();
+  readListingHeader(reader, listing);
+  readSecondListingSections(reader, listing);
+}
+
+void readSecondListingSections(LineReader& reader, ProfileListing& listing) {
   // The classifier looks at listing 2's own view while listing 2 is read.
   ListingParser sections(reader, listing, isMcdcView(listing));
   while (startsWith(sections.line(), kMonitored)) sections.readFileSection();
@@ -333,14 +365,19 @@ void readSecondListing(LineReader& reader, ProfileListing& listing) {
 
 void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstListingRules& rules) {
   ListingParser parser(reader, listing, rules.mcdcView);
+  parser.keepFunctionLines();
   parser.readListingHeader();
   if (rules.choices != nullptr) parser.countStopLines();
   while (startsWith(parser.line(), kMonitored)) {
     if (rules.cancelled != nullptr && rules.cancelled->load(std::memory_order_relaxed)) return;
     const bool known = rules.knownHeaders == nullptr || rules.knownHeaders->contains(parser.line());
     if (rules.choices != nullptr) {
-      // The line is recorded before it is read past; stable input keeps it valid.
-      rules.choices->push_back({parser.line(), known, false});
+      // The line is recorded before it is read past; streamed input keeps a copy.
+      std::string_view headerLine = parser.line();
+      if (!reader.linesAreStable()) {
+        headerLine = {listing.arena.store(headerLine), headerLine.size()};
+      }
+      rules.choices->push_back({headerLine, known, false});
     }
     if (known) {
       const std::size_t stopLinesBefore = parser.stopLines();

@@ -40,6 +40,8 @@ void readListingHeader(LineReader& reader, ProfileListing& listing);
 
 // Reads listing 2 whole: header, every file section, and the SUMMARY block down to the end.
 void readSecondListing(LineReader& reader, ProfileListing& listing);
+// The same after readListingHeader() has read the header.
+void readSecondListingSections(LineReader& reader, ProfileListing& listing);
 
 // What reading listing 1 decided for each file section it met: read it or skip it, and for a
 // section read whole, whether skipping it instead would have ended at the same line.

@@ -1,7 +1,9 @@
 #include "listing/system_memory.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 #if defined(__unix__) || defined(__APPLE__)
 #define QRVDIFF_HAVE_MMAP 1
@@ -52,26 +54,27 @@ void freeLargeBlock(void* block, std::size_t size) noexcept {
   }
 }
 
-std::optional<MappedFile> MappedFile::map(std::FILE* file) {
+std::optional<RereadableFile> rereadableFile(std::FILE* file) {
   const int descriptor = fileno(file);
   struct stat status;
   if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
-      status.st_size <= 0) {
+      status.st_size < 0) {
     return std::nullopt;
   }
-  const auto size = static_cast<std::size_t>(status.st_size);
-  int flags = MAP_PRIVATE;
-#if defined(MAP_POPULATE)
-  flags |= MAP_POPULATE;  // one call sets up every page instead of a fault per page
-#endif
-  // Read-only: populating a writable private mapping would copy every page.
-  void* data = mmap(nullptr, size, PROT_READ, flags, descriptor, 0);
-  if (data == MAP_FAILED) return std::nullopt;
-  return MappedFile(static_cast<char*>(data), size);
+  return RereadableFile{descriptor, static_cast<std::uint64_t>(status.st_size)};
 }
 
-MappedFile::~MappedFile() {
-  if (data_ != nullptr) munmap(data_, size_);
+std::size_t readAt(int descriptor, char* buffer, std::size_t size, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < size) {
+    if (offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) break;
+    const ssize_t count =
+        pread(descriptor, buffer + done, size - done, static_cast<off_t>(offset + done));
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    done += static_cast<std::size_t>(count);
+  }
+  return done;
 }
 
 #else
@@ -84,17 +87,15 @@ void freeLargeBlock(void* block, std::size_t /*size*/) noexcept {
   std::free(block);
 }
 
-std::optional<MappedFile> MappedFile::map(std::FILE* /*file*/) {
+std::optional<RereadableFile> rereadableFile(std::FILE* /*file*/) {
   return std::nullopt;
 }
 
-MappedFile::~MappedFile() = default;
+std::size_t readAt(int /*descriptor*/, char* /*buffer*/, std::size_t /*size*/,
+                   std::uint64_t /*offset*/) {
+  return 0;
+}
 
 #endif
-
-MappedFile::MappedFile(MappedFile&& other) noexcept : data_(other.data_), size_(other.size_) {
-  other.data_ = nullptr;
-  other.size_ = 0;
-}
 
 }  // namespace qrvdiff

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <new>
@@ -45,26 +46,16 @@ struct LargeBlockAllocator {
 template <typename T>
 using LargeVector = std::vector<T, LargeBlockAllocator<T>>;
 
-// A whole regular file mapped into memory, private to the process: the bytes are read in place,
-// with no copy. Unavailable for pipes, devices, empty files and where the platform has no
-// mapping; callers then read the file as a stream.
-class MappedFile {
- public:
-  static std::optional<MappedFile> map(std::FILE* file);
-
-  MappedFile(MappedFile&& other) noexcept;
-  MappedFile& operator=(MappedFile&&) = delete;
-  MappedFile(const MappedFile&) = delete;
-  ~MappedFile();
-
-  // The file's bytes. They stay valid only while the file keeps its length: a file that is
-  // going to be truncated (for instance because it is also the output) must not be mapped.
-  std::string_view bytes() const { return {data_, size_}; }
-
- private:
-  MappedFile(char* data, std::size_t size) : data_(data), size_(size) {}
-  char* data_;
-  std::size_t size_;
+// A file that can be read again at any place: a regular file, where the platform allows it.
+struct RereadableFile {
+  int descriptor;
+  std::uint64_t size;  // when it was opened
 };
+// The file under an open stream when it can be read again, else nullopt (pipes, devices).
+std::optional<RereadableFile> rereadableFile(std::FILE* file);
+
+// Reads up to `size` bytes at `offset` of a file, without moving its position; returns how many
+// were read, fewer than `size` only at the end of the file or after a failure.
+std::size_t readAt(int descriptor, char* buffer, std::size_t size, std::uint64_t offset);
 
 }  // namespace qrvdiff

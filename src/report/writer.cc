@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver/version.h"
+#include "listing/section_loader.h"
 #include "listing/text_match.h"
 
 namespace qrvdiff {
@@ -163,7 +164,8 @@ void writeFunctionSection(const ProfileListing& second, const MonitoredFile& fil
   out.append('\n');
 }
 
-void writeFileSection(const ProfileListing& second, const MonitoredFile& file, OutputBuffer& out) {
+void writeFileSection(const ProfileListing& second, const MonitoredFile& file, SectionLoader& texts,
+                      OutputBuffer& out) {
   out.append('\n');
   appendLine(out, file.headerLine);
   appendLine(out, file.modeLine);
@@ -176,7 +178,13 @@ void writeFileSection(const ProfileListing& second, const MonitoredFile& file, O
   }
   for (const FunctionRecord* function = second.functionsBegin(file);
        function != second.functionsEnd(file); ++function) {
-    writeFunctionSection(second, file, *function, out);
+    if (second.textFile) {
+      FunctionRecord loaded = *function;
+      loaded.placeText(texts.textOf(second, file, *function));
+      writeFunctionSection(second, file, loaded, out);
+    } else {
+      writeFunctionSection(second, file, *function, out);
+    }
   }
   out.append('\n');
 
@@ -298,7 +306,8 @@ void writeComparedListing(const ProfileListing& second, const ProfileListing& fi
   out.append(second.coverageView.value_or(std::string_view{}));
   out.append("\n\n\n");
 
-  for (const MonitoredFile& file : second.files) writeFileSection(second, file, out);
+  SectionLoader texts;
+  for (const MonitoredFile& file : second.files) writeFileSection(second, file, texts, out);
   writeSummary(second, out);
 }
 

@@ -17,7 +17,8 @@ struct ReportHeader {
 };
 
 // Writes the compared listing: banner, header, every file section of `second` with the marks,
-// status fields and rebuilt TER lines, and the SUMMARY block.
+// status fields and rebuilt TER lines, and the SUMMARY block. Function texts of `second` that
+// stay in the listing file are loaded on the way.
 void writeComparedListing(const ProfileListing& second, const ProfileListing& first,
                           const ReportHeader& header, OutputBuffer& out);
 

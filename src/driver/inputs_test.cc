@@ -1,0 +1,157 @@
+#include "driver/inputs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "compare/pairing.h"
+#include "compare/tallies.h"
+#include "driver/error.h"
+#include "listing/line_reader.h"
+#include "listing/parser.h"
+#include "report/writer.h"
+#include "support/listing_lines.h"
+#include "support/string_sink.h"
+
+namespace qrvdiff {
+namespace {
+
+using testing::functionLine;
+using testing::functionSection;
+using testing::listingText;
+
+// A scratch folder for listing files, removed afterwards.
+class ListingFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ =
+        std::filesystem::temp_directory_path() /
+        ("qrvdiff-inputs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::string write(const std::string& name, const std::string& text) {
+    const std::string path = (folder_ / name).string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  std::filesystem::path folder_;
+};
+
+// Functions of all sizes, some behind a "#line" directive, some with counters that differ
+// between the listings; listing 1 holds them in reverse order, so that its texts are wanted
+// from back to front.
+std::pair<std::string, std::string> listingPair(bool carriageReturns) {
+  std::vector<std::string> first;
+  std::vector<std::string> second;
+  for (int f = 0; f < 40; ++f) {
+    for (const bool isSecond : {false, true}) {
+      const std::string name = "FUNCTION f" + std::to_string(f) + "()";
+      const bool covered = (f % 3 == 0) == isSecond;
+      std::vector<std::string> lines = {functionLine("1", "", ' ', 10 + f, name)};
+      for (int i = 0; i < f * 3 % 17; ++i) {
+        const char flag = covered ? ' ' : '-';
+        lines.push_back(i % 2
+                            ? functionLine(covered ? "2" : "0", "1", flag, 11 + f + i, "if (a)")
+                            : functionLine(covered ? "2" : "0", "", flag, 11 + f + i, "return x;"));
+      }
+      std::string section = functionSection(lines);
+      if (f % 4 == 1) section = functionLine("", "", ' ', 9, "#line 12 \"g.h\"") + "\n" + section;
+      (isSecond ? second : first).push_back(section);
+    }
+  }
+  std::reverse(first.begin(), first.end());
+  std::pair<std::string, std::string> texts{listingText(first), listingText(second)};
+  if (carriageReturns) {
+    for (std::string* text : {&texts.first, &texts.second}) {
+      std::string withReturns;
+      for (const char c : *text) withReturns += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      *text = withReturns;
+    }
+  }
+  return texts;
+}
+
+std::string compareInMemory(const std::string& first, const std::string& second) {
+  ProfileListing listing2;
+  ProfileListing listing1;
+  LineReader secondReader(second, "l2.txt");
+  readSecondListing(secondReader, listing2);
+  LineReader firstReader(first, "l1.txt");
+  readFirstListing(firstReader, listing1, listing2);
+  pairFiles(listing2, listing1, 1);
+  computeTallies(listing2);
+  testing::StringSink sink;
+  OutputBuffer out(sink);
+  writeComparedListing(listing2, listing1, {"l1.txt", "l2.txt", "now\n"}, out);
+  out.flush();
+  return sink.bytes;
+}
+
+// Texts left in the listing files are read again through a window of any size, in either
+// direction, with the same result as listings held whole in memory.
+TEST_F(ListingFiles, TextsReadAgainFromTheFilesGiveTheSameOutput) {
+  for (const bool carriageReturns : {false, true}) {
+    const auto [first, second] = listingPair(carriageReturns);
+    const std::string expected = compareInMemory(first, second);
+    ASSERT_NE(expected.find('^'), std::string::npos);
+    ASSERT_NE(expected.find('v'), std::string::npos);
+    const std::string path1 = write("l1.txt", first);
+    const std::string path2 = write("l2.txt", second);
+    for (const std::size_t minimumRead :
+         {std::size_t{1}, std::size_t{97}, std::size_t{1000}, std::size_t{512} << 10}) {
+      for (const std::size_t threads : {1, 2}) {
+        ListingInputs inputs;
+        readBothListings(path1, path2, "", inputs);
+        ASSERT_TRUE(inputs.listing1->textFile && inputs.listing2->textFile);
+        inputs.listing1->textFile->minimumRead = minimumRead;
+        inputs.listing2->textFile->minimumRead = minimumRead;
+        pairFiles(*inputs.listing2, *inputs.listing1, threads);
+        computeTallies(*inputs.listing2);
+        testing::StringSink sink;
+        OutputBuffer out(sink);
+        writeComparedListing(*inputs.listing2, *inputs.listing1, {"l1.txt", "l2.txt", "now\n"},
+                             out);
+        out.flush();
+        EXPECT_EQ(sink.bytes, expected)
+            << "window " << minimumRead << ", threads " << threads << ", CR LF " << carriageReturns;
+      }
+    }
+  }
+}
+
+// A listing that is also the output is copied as it is read: the output empties it.
+TEST_F(ListingFiles, AnInputThatIsAlsoTheOutputIsKeptInMemory) {
+  const auto [first, second] = listingPair(false);
+  const std::string path1 = write("l1.txt", first);
+  const std::string path2 = write("l2.txt", second);
+  ListingInputs inputs;
+  readBothListings(path1, path2, path2, inputs);
+  EXPECT_FALSE(inputs.listing2->textFile);
+  EXPECT_TRUE(inputs.listing1->textFile);
+}
+
+// A listing file cut short while the run holds its texts there is a read error, not a crash.
+TEST_F(ListingFiles, AListingCutShortDuringTheRunIsAReadError) {
+  const auto [first, second] = listingPair(false);
+  const std::string path1 = write("l1.txt", first);
+  const std::string path2 = write("l2.txt", second);
+  ListingInputs inputs;
+  readBothListings(path1, path2, "", inputs);
+  inputs.listing2->textFile->minimumRead = 1;
+  std::filesystem::resize_file(path2, second.size() / 2);
+  try {
+    pairFiles(*inputs.listing2, *inputs.listing1, 1);
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(std::string(error.what()), "Read error of file " + path2 + ", near line 9");
+  }
+}
+
+}  // namespace
+}  // namespace qrvdiff
