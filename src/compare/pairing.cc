@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 constexpr std::size_t kPairingKeyColumn = 31;
+constexpr std::size_t kSectionInOneRead = 8 << 20;
 
 // The part of a FUNCTION line that pairs functions, from the loaded text of a listing-2 function
 // or the kept line of a listing-1 function.
@@ -184,13 +185,18 @@ bool compareAndMark(ProfileListing& second, FunctionRecord& secondFunction,
   return true;
 }
 
-void pairFiles(ProfileListing& second, ProfileListing& first) {
+std::size_t pairingThreadsFor(const ProfileListing& second) {
   // A second thread pays off only for large listings.
   constexpr std::size_t kLinesWorthASecondThread = 200000;
-  pairFiles(second, first, second.lineInfos.size() < kLinesWorthASecondThread ? 1 : 2);
+  return second.lineInfos.size() < kLinesWorthASecondThread ? 1 : 2;
 }
 
-void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads) {
+void pairFiles(ProfileListing& second, ProfileListing& first) {
+  pairFiles(second, first, pairingThreadsFor(second));
+}
+
+void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads,
+               PairedFileHandler* handler) {
   // The first listing-1 file with each "MONITORED " line is the partner of every listing-2 file
   // with that line.
   HeaderSet firstHeaders(first.files.size());
@@ -216,6 +222,8 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
       const MonitoredFile& file = second.files[f];
       const std::size_t partner = partners[f];
       if ((partner == kNone ? 0 : partner % parts) != part) continue;
+      // The whole section at once, unless it is very large: the handler may want it again.
+      if (handler != nullptr) secondTexts.loadSection(second, file, kSectionInOneRead);
       for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
         FunctionRecord& function = second.functions[i];
         function.pairState = PairState::NotAvailable;
@@ -235,23 +243,33 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
           function.pairState = PairState::Different;
         }
       }
+      if (handler != nullptr) handler->filePaired(f, secondTexts);
+    }
+  };
+  // A part that fails lets the handler know, so that nothing waits for its files.
+  const auto runPart = [&](std::size_t part, std::size_t parts) {
+    try {
+      pairPart(part, parts);
+    } catch (...) {
+      if (handler != nullptr) handler->abandon();
+      throw;
     }
   };
 
   if (threads < 2) {
-    pairPart(0, 1);
+    runPart(0, 1);
     return;
   }
   std::exception_ptr failure;
   {
     std::jthread helper([&] {
       try {
-        pairPart(1, 2);
+        runPart(1, 2);
       } catch (...) {
         failure = std::current_exception();
       }
     });
-    pairPart(0, 2);
+    runPart(0, 2);
   }
   if (failure) std::rethrow_exception(failure);
 }

@@ -1,8 +1,23 @@
 #pragma once
 
+#include <cstddef>
+
 #include "listing/model.h"
+#include "listing/section_loader.h"
 
 namespace qrvdiff {
+
+// Told of each file of listing 2 as soon as it is paired, on the thread that paired it. Files
+// paired on one thread come in listing order; those of two threads interleave in any order.
+class PairedFileHandler {
+ public:
+  virtual ~PairedFileHandler() = default;
+  // Every function of `second.files[fileIndex]` is paired; `secondTexts` is the loader that
+  // brought its texts in, and may still hold them.
+  virtual void filePaired(std::size_t fileIndex, SectionLoader& secondTexts) = 0;
+  // A pairing thread failed: its remaining files will never come. Must not throw.
+  virtual void abandon() noexcept = 0;
+};
 
 // Pairs every file of `second` with the first file of `first` that has the same "MONITORED "
 // line, and every function of it with the first untaken function of that partner file whose
@@ -10,8 +25,11 @@ namespace qrvdiff {
 // `second` and `taken` of the listing-1 functions that were matched, and marks every compared
 // function while its structure is tested.
 void pairFiles(ProfileListing& second, ProfileListing& first);
-// The same on one thread, or shared out over two.
-void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads);
+// The same on one thread, or shared out over two; `handler`, when given, hears of each file.
+void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads,
+               PairedFileHandler* handler = nullptr);
+// How many threads pairFiles(second, first) uses.
+std::size_t pairingThreadsFor(const ProfileListing& second);
 
 // For two functions with matching FUNCTION lines: true when they have the same structure (the
 // same #line directive, the same lines by kind, compare length and text from column 30, with

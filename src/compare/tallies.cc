@@ -23,17 +23,23 @@ CoverageTally tallyOf(const FunctionRecord& function) {
 
 }  // namespace
 
-void computeTallies(ProfileListing& second) {
-  second.totals = {};
-  for (MonitoredFile& file : second.files) {
-    file.tally = {};
-    for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-      const FunctionRecord& function = second.functions[i];
-      if (function.pairState != PairState::Compared) continue;
-      file.tally += tallyOf(function);
-    }
-    second.totals += file.tally;
+void computeFileTally(ProfileListing& second, MonitoredFile& file) {
+  file.tally = {};
+  for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+    const FunctionRecord& function = second.functions[i];
+    if (function.pairState != PairState::Compared) continue;
+    file.tally += tallyOf(function);
   }
+}
+
+void computeTotals(ProfileListing& second) {
+  second.totals = {};
+  for (const MonitoredFile& file : second.files) second.totals += file.tally;
+}
+
+void computeTallies(ProfileListing& second) {
+  for (MonitoredFile& file : second.files) computeFileTally(second, file);
+  computeTotals(second);
 }
 
 }  // namespace qrvdiff

@@ -9,6 +9,7 @@
 #include "compare/pairing.h"
 #include "compare/tallies.h"
 #include "driver/command_line.h"
+#include "driver/compared_output.h"
 #include "driver/error.h"
 #include "driver/inputs.h"
 #include "driver/version.h"
@@ -45,11 +46,9 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   readBothListings(run.options.inputPath1, run.options.inputPath2, outputFile, inputs);
   ProfileListing& listing1 = *inputs.listing1;
   ProfileListing& listing2 = *inputs.listing2;
-  pairFiles(listing2, listing1);
-  computeTallies(listing2);
 
-  // The output is opened only now, so a fault in the command line or an input never creates or
-  // empties it.
+  // The output is opened only now, so a fault in the command line or in reading an input never
+  // creates or empties it.
   std::FILE* output = environment.standardOutput;
   if (!isStandardOutputPath(run.options.outputPath)) {
     run.outputFile.reset(std::fopen(run.options.outputPath.c_str(), "wb"));
@@ -72,8 +71,13 @@ void compare(RunContext& run, const RunEnvironment& environment) {
                                       : kLargestBlock;
     OutputBuffer out(sink, blockSize, true);
     const std::string timeText = environment.timeText ? environment.timeText() : currentTimeText();
-    writeComparedListing(listing2, listing1,
-                         {run.options.inputPath1, run.options.inputPath2, timeText}, out);
+    writeListingHeader(listing2, listing1,
+                       {run.options.inputPath1, run.options.inputPath2, timeText}, out);
+    // File sections go out as they are paired.
+    ComparedOutput sections(listing2, out);
+    pairFiles(listing2, listing1, pairingThreadsFor(listing2), &sections);
+    computeTotals(listing2);
+    writeSummary(listing2, out);
     out.flush();
     written = !out.failed();
   }

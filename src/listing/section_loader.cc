@@ -12,15 +12,11 @@ void SectionLoader::read(const ProfileListing& listing, const MonitoredFile& fil
                          std::uint64_t begin, std::size_t needed) {
   loadedListing_ = nullptr;
   const std::size_t wanted = std::max(needed, listing.textFile->minimumRead);
-  if (wanted > capacity_) {
-    // Room to spare, so that a run of growing functions does not allocate each time.
-    const std::size_t capacity = std::max(wanted, capacity_ * 2);
-    buffer_.reset();
-    capacity_ = 0;
-    buffer_ = std::make_unique_for_overwrite<char[]>(capacity);
-    capacity_ = capacity;
+  if (wanted > buffer_.size()) {
+    buffer_ = ByteBlock();
+    buffer_ = ByteBlock(wanted);
   }
-  const std::size_t count = readAt(listing.textFile->descriptor, buffer_.get(), wanted, begin);
+  const std::size_t count = readAt(listing.textFile->descriptor, buffer_.data(), wanted, begin);
   if (count < needed) {
     throw Error("Read error of file " + listing.textFile->path + ", near line " +
                 std::to_string(file.headerLineNumber));
@@ -28,6 +24,18 @@ void SectionLoader::read(const ProfileListing& listing, const MonitoredFile& fil
   loadedListing_ = &listing;
   loadedBegin_ = begin;
   loadedEnd_ = begin + count;
+}
+
+void SectionLoader::loadSection(const ProfileListing& listing, const MonitoredFile& file,
+                                std::size_t mostBytes) {
+  if (!listing.textFile || file.functionCount == 0) return;
+  const FunctionRecord& first = listing.functions[file.firstFunction];
+  const FunctionRecord& last = listing.functions[file.firstFunction + file.functionCount - 1];
+  const std::uint64_t begin = first.textPosition;
+  const std::uint64_t end = last.textPosition + last.extentInFile();
+  if (end - begin > mostBytes) return;
+  if (&listing == loadedListing_ && begin >= loadedBegin_ && end <= loadedEnd_) return;
+  read(listing, file, begin, static_cast<std::size_t>(end - begin));
 }
 
 }  // namespace qrvdiff

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "listing/model.h"
+#include "listing/system_memory.h"
 
 namespace qrvdiff {
 
@@ -32,8 +33,10 @@ class SectionLoader {
         function.extentInFile() > loadedEnd_ - begin) {
       read(listing, file, begin, function.extentInFile());
     }
-    return buffer_.get() + (begin - loadedBegin_);
+    return buffer_.data() + (begin - loadedBegin_);
   }
+  // Loads the texts of every function of `file` at once when they take at most `mostBytes`.
+  void loadSection(const ProfileListing& listing, const MonitoredFile& file, std::size_t mostBytes);
   // Points the record of `function` at its text.
   void load(const ProfileListing& listing, const MonitoredFile& file, FunctionRecord& function) {
     if (listing.textFile) function.placeText(textOf(listing, file, function));
@@ -43,8 +46,7 @@ class SectionLoader {
   void read(const ProfileListing& listing, const MonitoredFile& file, std::uint64_t begin,
             std::size_t needed);
 
-  std::unique_ptr<char[]> buffer_;
-  std::size_t capacity_ = 0;
+  ByteBlock buffer_;
   const ProfileListing* loadedListing_ = nullptr;
   std::uint64_t loadedBegin_ = 0;  // the file's bytes [loadedBegin_, loadedEnd_) are in buffer_
   std::uint64_t loadedEnd_ = 0;

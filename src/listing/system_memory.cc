@@ -25,6 +25,15 @@ void* allocateFromHeap(std::size_t size) {
 }
 }  // namespace
 
+ByteBlock::ByteBlock(std::size_t minimumSize) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  const std::size_t size = minimumSize > SIZE_MAX - kHugePage
+                               ? minimumSize
+                               : (minimumSize + kHugePage - 1) & ~(kHugePage - 1);
+  data_ = static_cast<char*>(allocateLargeBlock(size));
+  size_ = size;
+}
+
 #if defined(QRVDIFF_HAVE_MMAP)
 
 // Mappings are made whole huge pages long: the system then places them on a huge-page boundary,

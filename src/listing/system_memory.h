@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qrvdiff {
@@ -45,6 +46,31 @@ struct LargeBlockAllocator {
 // A vector whose large arrays come from allocateLargeBlock.
 template <typename T>
 using LargeVector = std::vector<T, LargeBlockAllocator<T>>;
+
+// Bytes from allocateLargeBlock, at least as many as asked for: sizes are rounded up to whole
+// huge pages, so that a buffer that grows or is reused costs few fresh pages.
+class ByteBlock {
+ public:
+  ByteBlock() = default;
+  explicit ByteBlock(std::size_t minimumSize);
+  ByteBlock(ByteBlock&& other) noexcept : data_(other.data_), size_(other.size_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
+  ByteBlock& operator=(ByteBlock&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    return *this;
+  }
+  ~ByteBlock() { freeLargeBlock(data_, size_); }
+
+  char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 // A file that can be read again at any place: a regular file, where the platform allows it.
 struct RereadableFile {

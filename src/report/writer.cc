@@ -164,6 +164,8 @@ void writeFunctionSection(const ProfileListing& second, const MonitoredFile& fil
   out.append('\n');
 }
 
+}  // namespace
+
 void writeFileSection(const ProfileListing& second, const MonitoredFile& file, SectionLoader& texts,
                       OutputBuffer& out) {
   out.append('\n');
@@ -213,6 +215,8 @@ void writeFileSection(const ProfileListing& second, const MonitoredFile& file, S
   out.append("\n\n");
 }
 
+namespace {
+
 // The rest of listing 2's first summary TER line after its first ")" and the blank behind it.
 std::string_view summaryTail(const ProfileListing& second) {
   if (second.sourceFileCount <= 0) return {};
@@ -220,6 +224,8 @@ std::string_view summaryTail(const ProfileListing& second) {
   if (paren == std::string_view::npos || paren + 2 > second.terLine.size()) return {};
   return second.terLine.substr(paren + 2);
 }
+
+}  // namespace
 
 void writeSummary(const ProfileListing& second, OutputBuffer& out) {
   const CoverageTally& totals = second.totals;
@@ -256,8 +262,6 @@ void writeSummary(const ProfileListing& second, OutputBuffer& out) {
   appendLine(out, second.statementTerLine);
 }
 
-}  // namespace
-
 std::uint64_t coveragePercent(std::uint32_t covered, std::uint32_t total) {
   if (total == 0) return 100;
   return std::uint64_t{covered} * 100 / total;
@@ -275,8 +279,8 @@ std::string asctimeText(const std::tm& time) {
   return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
-void writeComparedListing(const ProfileListing& second, const ProfileListing& first,
-                          const ReportHeader& header, OutputBuffer& out) {
+void writeListingHeader(const ProfileListing& second, const ProfileListing& first,
+                        const ReportHeader& header, OutputBuffer& out) {
   std::string versionField(versionText());
   versionField += ')';
   if (versionField.size() < 14) versionField.append(14 - versionField.size(), ' ');
@@ -305,7 +309,11 @@ void writeComparedListing(const ProfileListing& second, const ProfileListing& fi
   out.append("Coverage view         : ");
   out.append(second.coverageView.value_or(std::string_view{}));
   out.append("\n\n\n");
+}
 
+void writeComparedListing(const ProfileListing& second, const ProfileListing& first,
+                          const ReportHeader& header, OutputBuffer& out) {
+  writeListingHeader(second, first, header, out);
   SectionLoader texts;
   for (const MonitoredFile& file : second.files) writeFileSection(second, file, texts, out);
   writeSummary(second, out);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "listing/model.h"
+#include "listing/section_loader.h"
 #include "report/output_buffer.h"
 
 namespace qrvdiff {
@@ -21,6 +22,13 @@ struct ReportHeader {
 // stay in the listing file are loaded on the way.
 void writeComparedListing(const ProfileListing& second, const ProfileListing& first,
                           const ReportHeader& header, OutputBuffer& out);
+// The same in three steps: the banner and header; each file section, once its file is paired
+// and its tally made; the SUMMARY block, once the totals are made.
+void writeListingHeader(const ProfileListing& second, const ProfileListing& first,
+                        const ReportHeader& header, OutputBuffer& out);
+void writeFileSection(const ProfileListing& second, const MonitoredFile& file, SectionLoader& texts,
+                      OutputBuffer& out);
+void writeSummary(const ProfileListing& second, OutputBuffer& out);
 
 // covered * 100 / total, truncated; 100 when total is 0. The product is formed in 64 bits.
 std::uint64_t coveragePercent(std::uint32_t covered, std::uint32_t total);

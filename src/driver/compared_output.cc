@@ -1,0 +1,126 @@
+#include "driver/compared_output.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "compare/tallies.h"
+#include "report/writer.h"
+
+namespace qrvdiff {
+
+namespace {
+
+// Small enough to come from the heap's free lists each time, not from fresh pages.
+constexpr std::size_t kCopyBlockSize = 64 << 10;
+
+}  // namespace
+
+// Gathers bytes in pieces taken from the owner's store.
+class ComparedOutput::CopyTarget final : public ByteSink {
+ public:
+  CopyTarget(ComparedOutput& owner, SectionCopy& copy) : owner_(owner), copy_(copy) {}
+  bool write(const char* data, std::size_t size) override {
+    while (size != 0) {
+      if (copy_.pieces.empty() || copy_.lastSize == kPieceSize) {
+        copy_.pieces.push_back(owner_.takePiece());
+        copy_.lastSize = 0;
+      }
+      const std::size_t part = std::min(size, kPieceSize - copy_.lastSize);
+      std::memcpy(copy_.pieces.back() + copy_.lastSize, data, part);
+      copy_.lastSize += part;
+      data += part;
+      size -= part;
+    }
+    return true;
+  }
+
+ private:
+  ComparedOutput& owner_;
+  SectionCopy& copy_;
+};
+
+char* ComparedOutput::takePiece() {
+  std::lock_guard lock(mutex_);
+  if (freePieces_.empty()) {
+    // A whole huge page at a time, shared out in pieces.
+    const ByteBlock& memory = pieceMemory_.emplace_back(kPieceSize);
+    for (std::size_t offset = 0; offset + kPieceSize <= memory.size(); offset += kPieceSize) {
+      freePieces_.push_back(memory.data() + offset);
+    }
+  }
+  char* piece = freePieces_.back();
+  freePieces_.pop_back();
+  return piece;
+}
+
+void ComparedOutput::writeCopy(SectionCopy& copy) {
+  for (std::size_t i = 0; i < copy.pieces.size(); ++i) {
+    out_.append(copy.pieces[i], i + 1 == copy.pieces.size() ? copy.lastSize : kPieceSize);
+  }
+  std::lock_guard lock(mutex_);
+  freePieces_.insert(freePieces_.end(), copy.pieces.begin(), copy.pieces.end());
+  copy.pieces.clear();
+}
+
+namespace {}  // namespace
+
+void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondTexts) {
+  MonitoredFile& file = second_.files[fileIndex];
+  computeFileTally(second_, file);
+  // Only the thread whose file is next in turn writes to the output, and it does so without
+  // holding the lock: no other thread touches the output until it has moved the turn on.
+  std::unique_lock lock(mutex_);
+  if (abandoned_) return;
+  std::optional<SectionCopy> copy;
+  if (fileIndex != nextFile_) {
+    copy.emplace();
+    lock.unlock();
+    {
+      CopyTarget target(*this, *copy);
+      OutputBuffer copyOut(target, kCopyBlockSize);
+      writeFileSection(second_, file, secondTexts, copyOut);
+      copyOut.flush();
+    }
+    lock.lock();
+    if (abandoned_) return;
+    if (fileIndex != nextFile_) {
+      waitingBytes_ += copy->size();
+      waiting_[fileIndex] = std::move(copy);
+      progressed_.wait(lock, [&] {
+        return abandoned_ || nextFile_ > fileIndex || waitingBytes_ <= mostWaitingBytes_;
+      });
+      return;
+    }
+  }
+
+  // This file's turn: write it, then every waiting section that follows it in turn.
+  lock.unlock();
+  if (copy) {
+    writeCopy(*copy);
+  } else {
+    writeFileSection(second_, file, secondTexts, out_);
+  }
+  lock.lock();
+  ++nextFile_;
+  while (!abandoned_ && nextFile_ < waiting_.size() && waiting_[nextFile_]) {
+    SectionCopy next = std::move(*waiting_[nextFile_]);
+    waiting_[nextFile_].reset();
+    waitingBytes_ -= next.size();
+    progressed_.notify_all();
+    lock.unlock();
+    writeCopy(next);
+    lock.lock();
+    ++nextFile_;
+  }
+  progressed_.notify_all();
+}
+
+void ComparedOutput::abandon() noexcept {
+  {
+    std::lock_guard lock(mutex_);
+    abandoned_ = true;
+  }
+  progressed_.notify_all();
+}
+
+}  // namespace qrvdiff

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "compare/pairing.h"
+#include "listing/model.h"
+#include "listing/system_memory.h"
+#include "report/output_buffer.h"
+
+namespace qrvdiff {
+
+// Writes the file sections of the compared listing while pairing goes on: each section goes out
+// as soon as its file and every file before it are paired, formatted by the thread that paired
+// it, while its texts are still loaded. A section whose turn has not come yet is formatted into
+// a copy that waits; a thread that runs too far ahead of the output waits for the other.
+class ComparedOutput final : public PairedFileHandler {
+ public:
+  // Sections formatted ahead of their turn may take up to `mostWaitingBytes` (give or take a
+  // section) before the thread ahead waits.
+  ComparedOutput(ProfileListing& second, OutputBuffer& out,
+                 std::size_t mostWaitingBytes = std::size_t{32} << 20)
+      : second_(second), out_(out), mostWaitingBytes_(mostWaitingBytes) {
+    waiting_.resize(second.files.size());
+  }
+
+  void filePaired(std::size_t fileIndex, SectionLoader& secondTexts) override;
+  void abandon() noexcept override;
+
+ private:
+  // Copies are kept in pieces of one size, which are reused: fresh memory costs a page fault and
+  // the zeroing of each page.
+  static constexpr std::size_t kPieceSize = 256 << 10;
+
+  // A file section formatted ahead of its turn: full pieces, the last one filled `lastSize`.
+  struct SectionCopy {
+    std::vector<char*> pieces;
+    std::size_t lastSize = 0;
+    std::size_t size() const {
+      return pieces.empty() ? 0 : (pieces.size() - 1) * kPieceSize + lastSize;
+    }
+  };
+  class CopyTarget;
+
+  char* takePiece();
+  // Writes a copy out and gives its pieces back; the mutex is not held.
+  void writeCopy(SectionCopy& copy);
+
+  ProfileListing& second_;
+  OutputBuffer& out_;
+  std::size_t mostWaitingBytes_;
+  std::mutex mutex_;
+  std::condition_variable progressed_;
+  std::size_t nextFile_ = 0;                         // the next file section to go out
+  std::vector<std::optional<SectionCopy>> waiting_;  // by file index
+  std::size_t waitingBytes_ = 0;
+  std::vector<ByteBlock> pieceMemory_;
+  std::vector<char*> freePieces_;
+  bool abandoned_ = false;
+};
+
+}  // namespace qrvdiff
