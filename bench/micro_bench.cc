@@ -145,7 +145,7 @@ void BM_LineReaderMemorySource(benchmark::State& state) {
 }
 BENCHMARK(BM_LineReaderMemorySource)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 
-// Input whole in memory, as for a mapped file: lines are used in place.
+// Input whole in memory: lines are used in place.
 void BM_LineReaderWholeInput(benchmark::State& state) {
   for (auto _ : state) {
     qrvdiff::LineReader reader(corpus->text2, "listing2.txt");

@@ -5,9 +5,8 @@
 //
 // The run follows the program's own sequence: listing 2 is read whole, listing 1 up to its
 // SUMMARY line, then pairing (on one thread or two), tallies and the compared listing. Each
-// listing is read either in place, as the program reads a mapped file, or streamed through a
-// source that hands out small pieces; both sit in heap blocks of their exact size, so a read past
-// a listing's end is caught.
+// listing is read either in place or streamed through a source that hands out small pieces; both
+// sit in heap blocks of their exact size, so a read past a listing's end is caught.
 // A qrvdiff::Error is an expected outcome of a malformed input. Anything else is a finding: a
 // crash, a sanitizer report, another exception, or a broken invariant, which aborts with a
 // message on standard error:
@@ -21,8 +20,9 @@
 //   - the compared listing is the same whatever the capacity of the output buffer and whether it
 //     is written in the background, ends with a line feed and holds no NUL byte;
 //   - the program itself, run through runQrvdiff on the two listings written to files (so that it
-//     maps them and may read listing 1 on a second thread), ends as the in-memory run did: the
-//     same compared listing, or the same error message, status 255 and no output file.
+//     reads function texts again from the files and may read listing 1 on a second thread), ends
+//     as the in-memory run did: the same compared listing, or the same error message, status 255
+//     and no output file.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -318,8 +318,9 @@ std::optional<std::string> readFile(const std::string& path) {
 
 // The program itself on the same two listings, as files: it reads listing 1 on a second thread
 // while it reads listing 2 when it can, and must end exactly as the in-memory run did.
-// The program itself on the same two listings, as files: it maps them and reads listing 1 on a
-// second thread while it reads listing 2, and must end exactly as the in-memory run did.
+// The program itself on the same two listings, as files: it reads function texts again from the
+// files and listing 1 on a second thread while it reads listing 2, and must end exactly as the
+// in-memory run did.
 void checkWholeProgram(std::string_view text1, std::string_view text2,
                        const std::optional<std::string>& output, const std::string& message) {
   const ScratchFiles& files = scratch();
