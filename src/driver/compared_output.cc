@@ -43,7 +43,7 @@ char* ComparedOutput::takePiece() {
   std::lock_guard lock(mutex_);
   if (freePieces_.empty()) {
     // A whole huge page at a time, shared out in pieces.
-    const ByteBlock& memory = pieceMemory_.emplace_back(kPieceSize);
+    const ByteBlock& memory = pieceMemory_.emplace_back(std::size_t{2} << 20);
     for (std::size_t offset = 0; offset + kPieceSize <= memory.size(); offset += kPieceSize) {
       freePieces_.push_back(memory.data() + offset);
     }
@@ -84,7 +84,7 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
     lock.lock();
     if (abandoned_) return;
     if (fileIndex != nextFile_) {
-      waitingBytes_ += copy->size();
+      waitingBytes_ += copy->held();
       waiting_[fileIndex] = std::move(copy);
       progressed_.wait(lock, [&] {
         return abandoned_ || nextFile_ > fileIndex || waitingBytes_ <= mostWaitingBytes_;
@@ -105,7 +105,7 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
   while (!abandoned_ && nextFile_ < waiting_.size() && waiting_[nextFile_]) {
     SectionCopy next = std::move(*waiting_[nextFile_]);
     waiting_[nextFile_].reset();
-    waitingBytes_ -= next.size();
+    waitingBytes_ -= next.held();
     progressed_.notify_all();
     lock.unlock();
     writeCopy(next);

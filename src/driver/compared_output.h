@@ -19,8 +19,8 @@ namespace qrvdiff {
 // a copy that waits; a thread that runs too far ahead of the output waits for the other.
 class ComparedOutput final : public PairedFileHandler {
  public:
-  // Sections formatted ahead of their turn may take up to `mostWaitingBytes` (give or take a
-  // section) before the thread ahead waits.
+  // Sections formatted ahead of their turn may hold up to `mostWaitingBytes` of memory (give or
+  // take a section) before the thread ahead waits.
   ComparedOutput(ProfileListing& second, OutputBuffer& out,
                  std::size_t mostWaitingBytes = std::size_t{32} << 20)
       : second_(second), out_(out), mostWaitingBytes_(mostWaitingBytes) {
@@ -33,15 +33,14 @@ class ComparedOutput final : public PairedFileHandler {
  private:
   // Copies are kept in pieces of one size, which are reused: fresh memory costs a page fault and
   // the zeroing of each page.
-  static constexpr std::size_t kPieceSize = 256 << 10;
+  static constexpr std::size_t kPieceSize = 16 << 10;
 
   // A file section formatted ahead of its turn: full pieces, the last one filled `lastSize`.
   struct SectionCopy {
     std::vector<char*> pieces;
     std::size_t lastSize = 0;
-    std::size_t size() const {
-      return pieces.empty() ? 0 : (pieces.size() - 1) * kPieceSize + lastSize;
-    }
+    // The memory it holds, whatever it uses of it.
+    std::size_t held() const { return pieces.size() * kPieceSize; }
   };
   class CopyTarget;
 
@@ -56,7 +55,7 @@ class ComparedOutput final : public PairedFileHandler {
   std::condition_variable progressed_;
   std::size_t nextFile_ = 0;                         // the next file section to go out
   std::vector<std::optional<SectionCopy>> waiting_;  // by file index
-  std::size_t waitingBytes_ = 0;
+  std::size_t waitingBytes_ = 0;                     // held by the waiting sections
   std::vector<ByteBlock> pieceMemory_;
   std::vector<char*> freePieces_;
   bool abandoned_ = false;

@@ -27,7 +27,7 @@ void* allocateFromHeap(std::size_t size) {
 
 ByteBlock::ByteBlock(std::size_t minimumSize) {
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t size = minimumSize > SIZE_MAX - kHugePage
+  const std::size_t size = minimumSize < kHugePage / 2 || minimumSize > SIZE_MAX - kHugePage
                                ? minimumSize
                                : (minimumSize + kHugePage - 1) & ~(kHugePage - 1);
   data_ = static_cast<char*>(allocateLargeBlock(size));

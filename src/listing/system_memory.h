@@ -47,8 +47,8 @@ struct LargeBlockAllocator {
 template <typename T>
 using LargeVector = std::vector<T, LargeBlockAllocator<T>>;
 
-// Bytes from allocateLargeBlock, at least as many as asked for: sizes are rounded up to whole
-// huge pages, so that a buffer that grows or is reused costs few fresh pages.
+// Bytes from allocateLargeBlock, at least as many as asked for: sizes from 1 MiB on are rounded
+// up to whole huge pages, so that a large buffer costs few page faults.
 class ByteBlock {
  public:
   ByteBlock() = default;
