@@ -1,5 +1,6 @@
 #include "compare/pairing.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -33,12 +34,15 @@ std::string_view pairingKey(const char* functionLine, const FunctionRecord& func
 // of the file's list would.
 class CandidateIndex {
  public:
-  // Indexes the functions of the files whose index leaves `part` when divided by `parts`.
-  CandidateIndex(const ProfileListing& first, std::size_t part, std::size_t parts)
-      : first_(first), index_(functionsOfPart(first, part, parts)) {
+  // Indexes the functions of the listing-1 files whose part (`partOfFile`, kNone for files no
+  // part needs) is `part`.
+  CandidateIndex(const ProfileListing& first, const LargeVector<std::size_t>& partOfFile,
+                 std::size_t part)
+      : first_(first), index_(functionsOfPart(first, partOfFile, part)) {
     next_.assign(first.functions.size(), kNone);
-    chains_.reserve(functionsOfPart(first, part, parts));
-    for (std::size_t fileIndex = part; fileIndex < first.files.size(); fileIndex += parts) {
+    chains_.reserve(functionsOfPart(first, partOfFile, part));
+    for (std::size_t fileIndex = 0; fileIndex < first.files.size(); ++fileIndex) {
+      if (partOfFile[fileIndex] != part) continue;
       const MonitoredFile& file = first.files[fileIndex];
       for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
         const std::string_view key =
@@ -80,11 +84,11 @@ class CandidateIndex {
     });
   }
 
-  static std::size_t functionsOfPart(const ProfileListing& first, std::size_t part,
-                                     std::size_t parts) {
+  static std::size_t functionsOfPart(const ProfileListing& first,
+                                     const LargeVector<std::size_t>& partOfFile, std::size_t part) {
     std::size_t count = 0;
-    for (std::size_t fileIndex = part; fileIndex < first.files.size(); fileIndex += parts) {
-      count += first.files[fileIndex].functionCount;
+    for (std::size_t fileIndex = 0; fileIndex < first.files.size(); ++fileIndex) {
+      if (partOfFile[fileIndex] == part) count += first.files[fileIndex].functionCount;
     }
     return count;
   }
@@ -213,15 +217,35 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
 
   // Functions of different partner files never compete for a candidate, so the files can be
   // shared out by partner: each part keeps the listing order among the files of its partners.
-  const auto pairPart = [&](std::size_t part, std::size_t parts) {
+  // Each file goes, with its partner, to the part with the least work so far, counted in lines.
+  LargeVector<std::size_t> partOfFirstFile(first.files.size(), kNone);
+  LargeVector<std::size_t> partOfSecondFile(second.files.size(), 0);
+  {
+    std::vector<std::size_t> work(threads < 2 ? 1 : 2, 0);
+    for (std::size_t f = 0; f < second.files.size(); ++f) {
+      const MonitoredFile& file = second.files[f];
+      std::size_t part =
+          static_cast<std::size_t>(std::min_element(work.begin(), work.end()) - work.begin());
+      if (const std::size_t partner = partners[f]; partner != kNone) {
+        if (partOfFirstFile[partner] == kNone) partOfFirstFile[partner] = part;
+        part = partOfFirstFile[partner];
+      }
+      partOfSecondFile[f] = part;
+      const FunctionRecord* begin = second.functionsBegin(file);
+      const FunctionRecord* end = second.functionsEnd(file);
+      work[part] += begin == end ? 1 : end[-1].firstLine + end[-1].lineCount - begin->firstLine + 1;
+    }
+  }
+
+  const auto pairPart = [&](std::size_t part) {
     // Each part finds its candidates among its own partner files only.
-    CandidateIndex candidates(first, part, parts);
+    CandidateIndex candidates(first, partOfFirstFile, part);
     SectionLoader secondTexts;
     SectionLoader firstTexts;
     for (std::size_t f = 0; f < second.files.size(); ++f) {
       const MonitoredFile& file = second.files[f];
       const std::size_t partner = partners[f];
-      if ((partner == kNone ? 0 : partner % parts) != part) continue;
+      if (partOfSecondFile[f] != part) continue;
       // The whole section at once, unless it is very large: the handler may want it again.
       if (handler != nullptr) secondTexts.loadSection(second, file, kSectionInOneRead);
       for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
@@ -247,9 +271,9 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
     }
   };
   // A part that fails lets the handler know, so that nothing waits for its files.
-  const auto runPart = [&](std::size_t part, std::size_t parts) {
+  const auto runPart = [&](std::size_t part) {
     try {
-      pairPart(part, parts);
+      pairPart(part);
     } catch (...) {
       if (handler != nullptr) handler->abandon();
       throw;
@@ -257,19 +281,19 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
   };
 
   if (threads < 2) {
-    runPart(0, 1);
+    runPart(0);
     return;
   }
   std::exception_ptr failure;
   {
     std::jthread helper([&] {
       try {
-        runPart(1, 2);
+        runPart(1);
       } catch (...) {
         failure = std::current_exception();
       }
     });
-    runPart(0, 2);
+    runPart(0);
   }
   if (failure) std::rethrow_exception(failure);
 }
