@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "listing/model.h"
 #include "listing/system_memory.h"
