@@ -86,6 +86,11 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
     if (fileIndex != nextFile_) {
       waitingBytes_ += copy->held();
       waiting_[fileIndex] = std::move(copy);
+      // Too far ahead: wait until this section has gone out or room is made. This never waits
+      // for ever, as each thread pairs its own files in listing order. What holds this section
+      // up is an unfinished file of the other thread before it; were that thread waiting too,
+      // on a section of its own before that file, it would be held up by an unfinished file of
+      // this thread before that, but all of those are done.
       progressed_.wait(lock, [&] {
         return abandoned_ || nextFile_ > fileIndex || waitingBytes_ <= mostWaitingBytes_;
       });
