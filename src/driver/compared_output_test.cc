@@ -3,15 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "compare/tallies.h"
 #include "driver/error.h"
 #include "driver/inputs.h"
-#include "listing/line_reader.h"
-#include "listing/parser.h"
 #include "report/writer.h"
+#include "support/compared_text.h"
 #include "support/listing_lines.h"
+#include "support/scratch_folder.h"
 #include "support/string_sink.h"
 
 namespace qrvdiff {
@@ -19,27 +18,15 @@ namespace {
 
 using testing::functionLine;
 using testing::functionSection;
-using testing::joinLines;
 
 // A listing of several file sections; file `f` holds `f % 5 + 1` functions, each as `covered`
 // says. Files named in `only` appear in this listing alone.
 std::string multiFileListing(int files, bool covered, int only) {
-  std::string text = joinLines({
-      std::string(77, '*'),
-      "*           QRV++, Test Coverage Analyzer for C/C++, Version 9.1            *",
-      "*" + std::string(75, ' ') + "*",
-      "*                         EXECUTION PROFILE LISTING                          *",
-      "",
-      "Listing produced at   : Mon Nov 30 14:02:11 2026",
-      "Coverage view         : As instrumented",
-      "",
-  });
+  std::string text = testing::listingHeaderText();
   for (int f = 0; f < files; ++f) {
     const std::string name = f == only ? "src/only" + std::to_string(covered) + ".c"
                                        : "src/f" + std::to_string(f) + ".c";
-    text +=
-        joinLines({"MONITORED SOURCE FILE : " + name, "INSTRUMENTATION MODE  : multiple condition",
-                   "", " HITS/TRUE      FALSE    LINE DESCRIPTION", std::string(77, '='), ""});
+    text += testing::fileSectionHead(name);
     for (int g = 0; g <= f % 5; ++g) {
       const bool hit = covered == (g % 2 == 0);
       text += functionSection(
@@ -47,40 +34,16 @@ std::string multiFileListing(int files, bool covered, int only) {
            functionLine(hit ? "4" : "0", "1", hit ? ' ' : '-', 11 + g, "if (a)"),
            functionLine(hit ? "2" : "0", "", hit ? ' ' : '-', 12 + g, "return x;")});
     }
-    text += joinLines({"", "***TER  50 % (  1/  2) of FILE " + name,
-                       "        50 % (  1/  2) statement", std::string(77, '-'), "", "", ""});
+    text += testing::fileSectionTail(name);
   }
-  text += joinLines({"SUMMARY", "=======", "", "Source files       : 1", "Headers extracted  : 0",
-                     "Functions          : 1", "Source lines       : 10",
-                     "TER                : 50 % (1/2) of 1 source files",
-                     "TER                : 50 % (1/2) statement"});
-  return text;
-}
-
-const ReportHeader kHeader{"l1.txt", "l2.txt", "now\n"};
-
-// The listing as written after pairing is over, the reference for writing while pairing.
-std::string writtenAfterPairing(const std::string& first, const std::string& second) {
-  ProfileListing listing2;
-  ProfileListing listing1;
-  LineReader secondReader(second, "l2.txt");
-  readSecondListing(secondReader, listing2);
-  LineReader firstReader(first, "l1.txt");
-  readFirstListing(firstReader, listing1, listing2);
-  pairFiles(listing2, listing1, 1);
-  computeTallies(listing2);
-  testing::StringSink sink;
-  OutputBuffer out(sink);
-  writeComparedListing(listing2, listing1, kHeader, out);
-  out.flush();
-  return sink.bytes;
+  return text + testing::summaryText();
 }
 
 std::string writtenWhilePairing(ProfileListing& second, ProfileListing& first, std::size_t threads,
                                 std::size_t mostWaitingBytes) {
   testing::StringSink sink;
   OutputBuffer out(sink, 4096, true);
-  writeListingHeader(second, first, kHeader, out);
+  writeListingHeader(second, first, testing::kTestReportHeader, out);
   ComparedOutput sections(second, out, mostWaitingBytes);
   pairFiles(second, first, threads, &sections);
   computeTotals(second);
@@ -89,22 +52,7 @@ std::string writtenWhilePairing(ProfileListing& second, ProfileListing& first, s
   return sink.bytes;
 }
 
-class ComparedOutputFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("qrvdiff-output-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder_);
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-  std::string write(const std::string& name, const std::string& text) {
-    const std::string path = (folder_ / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-  std::filesystem::path folder_;
-};
+using ComparedOutputFiles = testing::ScratchFolder;
 
 // Sections go out in listing order however the two threads get ahead of each other, whether
 // sections wait as copies without limit or the thread ahead waits at once; from listings in
@@ -112,7 +60,7 @@ class ComparedOutputFiles : public ::testing::Test {
 TEST_F(ComparedOutputFiles, SectionsGoOutInListingOrderWhicheverThreadPairedThem) {
   const std::string first = multiFileListing(23, false, 7);
   const std::string second = multiFileListing(23, true, 12);
-  const std::string expected = writtenAfterPairing(first, second);
+  const std::string expected = testing::comparedText(first, second);
   ASSERT_NE(expected.find("^"), std::string::npos);
   ASSERT_NE(expected.find("(not avail)"), std::string::npos);
   const std::string path1 = write("l1.txt", first);
@@ -123,10 +71,7 @@ TEST_F(ComparedOutputFiles, SectionsGoOutInListingOrderWhicheverThreadPairedThem
            {std::size_t{0}, std::size_t{1000}, std::size_t{1} << 30}) {
         ProfileListing listing2;
         ProfileListing listing1;
-        LineReader secondReader(second, "l2.txt");
-        readSecondListing(secondReader, listing2);
-        LineReader firstReader(first, "l1.txt");
-        readFirstListing(firstReader, listing1, listing2);
+        testing::readInPlace(first, second, listing1, listing2);
         EXPECT_EQ(writtenWhilePairing(listing2, listing1, threads, mostWaiting), expected)
             << "in memory, threads " << threads << ", waiting " << mostWaiting;
 

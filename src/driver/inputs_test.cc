@@ -4,15 +4,14 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "compare/pairing.h"
 #include "compare/tallies.h"
 #include "driver/error.h"
-#include "listing/line_reader.h"
-#include "listing/parser.h"
 #include "report/writer.h"
+#include "support/compared_text.h"
 #include "support/listing_lines.h"
+#include "support/scratch_folder.h"
 #include "support/string_sink.h"
 
 namespace qrvdiff {
@@ -22,26 +21,7 @@ using testing::functionLine;
 using testing::functionSection;
 using testing::listingText;
 
-// A scratch folder for listing files, removed afterwards.
-class ListingFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    folder_ =
-        std::filesystem::temp_directory_path() /
-        ("qrvdiff-inputs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder_);
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
-  std::string write(const std::string& name, const std::string& text) {
-    const std::string path = (folder_ / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-
-  std::filesystem::path folder_;
-};
+using ListingFiles = testing::ScratchFolder;
 
 // Functions of all sizes, some behind a "#line" directive, some with counters that differ
 // between the listings; listing 1 holds them in reverse order, so that its texts are wanted
@@ -77,28 +57,12 @@ std::pair<std::string, std::string> listingPair(bool carriageReturns) {
   return texts;
 }
 
-std::string compareInMemory(const std::string& first, const std::string& second) {
-  ProfileListing listing2;
-  ProfileListing listing1;
-  LineReader secondReader(second, "l2.txt");
-  readSecondListing(secondReader, listing2);
-  LineReader firstReader(first, "l1.txt");
-  readFirstListing(firstReader, listing1, listing2);
-  pairFiles(listing2, listing1, 1);
-  computeTallies(listing2);
-  testing::StringSink sink;
-  OutputBuffer out(sink);
-  writeComparedListing(listing2, listing1, {"l1.txt", "l2.txt", "now\n"}, out);
-  out.flush();
-  return sink.bytes;
-}
-
 // Texts left in the listing files are read again through a window of any size, in either
 // direction, with the same result as listings held whole in memory.
 TEST_F(ListingFiles, TextsReadAgainFromTheFilesGiveTheSameOutput) {
   for (const bool carriageReturns : {false, true}) {
     const auto [first, second] = listingPair(carriageReturns);
-    const std::string expected = compareInMemory(first, second);
+    const std::string expected = testing::comparedText(first, second);
     ASSERT_NE(expected.find('^'), std::string::npos);
     ASSERT_NE(expected.find('v'), std::string::npos);
     const std::string path1 = write("l1.txt", first);
@@ -115,8 +79,7 @@ TEST_F(ListingFiles, TextsReadAgainFromTheFilesGiveTheSameOutput) {
         computeTallies(*inputs.listing2);
         testing::StringSink sink;
         OutputBuffer out(sink);
-        writeComparedListing(*inputs.listing2, *inputs.listing1, {"l1.txt", "l2.txt", "now\n"},
-                             out);
+        writeComparedListing(*inputs.listing2, *inputs.listing1, testing::kTestReportHeader, out);
         out.flush();
         EXPECT_EQ(sink.bytes, expected)
             << "window " << minimumRead << ", threads " << threads << ", CR LF " << carriageReturns;

@@ -31,12 +31,9 @@ inline std::string joinLines(const std::vector<std::string>& lines) {
   return text;
 }
 
-// A listing with one file section "src/a.c" holding the given function sections (each the
-// complete lines from the FUNCTION line to the empty line after its rule).
-inline std::string listingText(const std::vector<std::string>& functionSections,
-                               std::string_view coverageView = "As instrumented",
-                               std::string_view mode = "multiple condition") {
-  std::string text = joinLines({
+// The banner and header of a listing, down to the blank line before its first file section.
+inline std::string listingHeaderText(std::string_view coverageView = "As instrumented") {
+  return joinLines({
       std::string(77, '*'),
       "*           QRV++, Test Coverage Analyzer for C/C++, Version 9.1            *",
       "*" + std::string(75, ' ') + "*",
@@ -45,22 +42,12 @@ inline std::string listingText(const std::vector<std::string>& functionSections,
       "Listing produced at   : Mon Nov 30 14:02:11 2026",
       "Coverage view         : " + std::string(coverageView),
       "",
-      "MONITORED SOURCE FILE : src/a.c",
-      "INSTRUMENTATION MODE  : " + std::string(mode),
-      "",
-      " HITS/TRUE      FALSE    LINE DESCRIPTION",
-      std::string(77, '='),
-      "",
   });
-  for (const std::string& section : functionSections) text += section;
-  text += joinLines({
-      "",
-      "***TER  50 % (  1/  2) of FILE src/a.c",
-      "        50 % (  1/  2) statement",
-      std::string(77, '-'),
-      "",
-      "",
-      "",
+}
+
+// The SUMMARY block that ends a listing.
+inline std::string summaryText() {
+  return joinLines({
       "SUMMARY",
       "=======",
       "",
@@ -71,7 +58,42 @@ inline std::string listingText(const std::vector<std::string>& functionSections,
       "TER                : 50 % (1/2) of 1 source files",
       "TER                : 50 % (1/2) statement",
   });
-  return text;
+}
+
+// The opening lines of a file section, down to the blank line before its first function.
+inline std::string fileSectionHead(std::string_view file,
+                                   std::string_view mode = "multiple condition") {
+  return joinLines({
+      "MONITORED SOURCE FILE : " + std::string(file),
+      "INSTRUMENTATION MODE  : " + std::string(mode),
+      "",
+      " HITS/TRUE      FALSE    LINE DESCRIPTION",
+      std::string(77, '='),
+      "",
+  });
+}
+
+// The closing lines of a file section, with the three blank lines that follow it.
+inline std::string fileSectionTail(std::string_view file) {
+  return joinLines({
+      "",
+      "***TER  50 % (  1/  2) of FILE " + std::string(file),
+      "        50 % (  1/  2) statement",
+      std::string(77, '-'),
+      "",
+      "",
+      "",
+  });
+}
+
+// A listing with one file section "src/a.c" holding the given function sections (each the
+// complete lines from the FUNCTION line to the empty line after its rule).
+inline std::string listingText(const std::vector<std::string>& functionSections,
+                               std::string_view coverageView = "As instrumented",
+                               std::string_view mode = "multiple condition") {
+  std::string text = listingHeaderText(coverageView) + fileSectionHead("src/a.c", mode);
+  for (const std::string& section : functionSections) text += section;
+  return text + fileSectionTail("src/a.c") + summaryText();
 }
 
 // A function section in its normal form.
