@@ -34,8 +34,8 @@ bool prepareListing(std::FILE* file, const std::string& path, const std::string&
   if (isSameFile(path, outputPath)) return false;
   const std::optional<RereadableFile> rereadable = rereadableFile(file);
   if (!rereadable) return false;
-  listing.textFile = ListingTextFile{rereadable->descriptor, path};
-  reserveForListingSize(listing, rereadable->size);
+  listing.textFile = ListingTextFile{rereadable->descriptor, path, rereadable->state};
+  reserveForListingSize(listing, rereadable->state.size);
   return true;
 }
 
@@ -110,7 +110,7 @@ void readBothListings(const std::string& inputPath1, const std::string& inputPat
   ProfileListing& listing2 = *inputs.listing2;
   const bool rereadable2 =
       prepareListing(inputs.inputStream2.get(), inputPath2, outputPath, listing2);
-  if (rereadable2) inputs.size2 = rereadableFile(inputs.inputStream2.get())->size;
+  if (rereadable2) inputs.size2 = listing2.textFile->state.size;
   ListingSource source2(inputs.inputStream2.get(), listing2);
   LineReader reader2(source2, inputPath2);
   readListingHeader(reader2, listing2);

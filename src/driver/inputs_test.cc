@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "compare/pairing.h"
@@ -97,6 +98,28 @@ TEST_F(ListingFiles, AnInputThatIsAlsoTheOutputIsKeptInMemory) {
   readBothListings(path1, path2, path2, inputs);
   EXPECT_FALSE(inputs.listing2->textFile);
   EXPECT_TRUE(inputs.listing1->textFile);
+}
+
+// A listing file written to while the run holds its texts there, even with bytes of the same
+// number, is a read error: its texts may no longer be those that were read.
+TEST_F(ListingFiles, AListingWrittenToDuringTheRunIsAReadError) {
+  const auto [first, second] = listingPair(false);
+  const std::string path1 = write("l1.txt", first);
+  const std::string path2 = write("l2.txt", second);
+  ListingInputs inputs;
+  readBothListings(path1, path2, "", inputs);
+  std::string changed = first;
+  std::replace(changed.begin(), changed.end(), '\n', ' ');
+  write("l1.txt", changed);
+  // However coarse the clock of the file system, the change shows.
+  std::filesystem::last_write_time(
+      path1, std::filesystem::last_write_time(path1) + std::chrono::seconds(10));
+  try {
+    pairFiles(*inputs.listing2, *inputs.listing1, 1);
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(std::string(error.what()), "Read error of file " + path1 + ", near line 9");
+  }
 }
 
 // A listing file cut short while the run holds its texts there is a read error, not a crash.

@@ -235,10 +235,12 @@ struct MonitoredFile {
 };
 
 // A listing file whose function texts are not kept in memory but read again, file section by
-// file section, when they are needed. The file stays open, and unchanged, for the whole run.
+// file section, when they are needed. The file stays open for the whole run.
 struct ListingTextFile {
   int descriptor = -1;
   std::string path;
+  // As the file was when it was opened: a file written to since is no longer read.
+  FileState state;
   // Each reading takes at least this many bytes, so that the functions that follow come along.
   std::size_t minimumRead = 512 << 10;
 };

@@ -17,7 +17,9 @@ void SectionLoader::read(const ProfileListing& listing, const MonitoredFile& fil
     buffer_ = ByteBlock(wanted);
   }
   const std::size_t count = readAt(listing.textFile->descriptor, buffer_.data(), wanted, begin);
-  if (count < needed) {
+  // The bytes must be those that were parsed: a file written to in the meantime (which changes
+  // its size or the time of its last change, checked after the reading) may hold anything.
+  if (count < needed || fileState(listing.textFile->descriptor) != listing.textFile->state) {
     throw Error("Read error of file " + listing.textFile->path + ", near line " +
                 std::to_string(file.headerLineNumber));
   }

@@ -63,6 +63,18 @@ void freeLargeBlock(void* block, std::size_t size) noexcept {
   }
 }
 
+namespace {
+FileState stateOf(const struct stat& status) {
+#if defined(__APPLE__)
+  const struct timespec& changed = status.st_mtimespec;
+#else
+  const struct timespec& changed = status.st_mtim;
+#endif
+  return {static_cast<std::uint64_t>(status.st_size), static_cast<std::int64_t>(changed.tv_sec),
+          static_cast<std::int64_t>(changed.tv_nsec)};
+}
+}  // namespace
+
 std::optional<RereadableFile> rereadableFile(std::FILE* file) {
   const int descriptor = fileno(file);
   struct stat status;
@@ -70,7 +82,13 @@ std::optional<RereadableFile> rereadableFile(std::FILE* file) {
       status.st_size < 0) {
     return std::nullopt;
   }
-  return RereadableFile{descriptor, static_cast<std::uint64_t>(status.st_size)};
+  return RereadableFile{descriptor, stateOf(status)};
+}
+
+std::optional<FileState> fileState(int descriptor) {
+  struct stat status;
+  if (fstat(descriptor, &status) != 0 || status.st_size < 0) return std::nullopt;
+  return stateOf(status);
 }
 
 std::size_t readAt(int descriptor, char* buffer, std::size_t size, std::uint64_t offset) {
@@ -97,6 +115,10 @@ void freeLargeBlock(void* block, std::size_t /*size*/) noexcept {
 }
 
 std::optional<RereadableFile> rereadableFile(std::FILE* /*file*/) {
+  return std::nullopt;
+}
+
+std::optional<FileState> fileState(int /*descriptor*/) {
   return std::nullopt;
 }
 

@@ -73,12 +73,22 @@ class ByteBlock {
 };
 
 // A file that can be read again at any place: a regular file, where the platform allows it.
+// What tells whether a file has been written to: its size and the time of its last change.
+struct FileState {
+  std::uint64_t size = 0;
+  std::int64_t changedSeconds = 0;
+  std::int64_t changedNanoseconds = 0;
+  bool operator==(const FileState&) const = default;
+};
+
 struct RereadableFile {
   int descriptor;
-  std::uint64_t size;  // when it was opened
+  FileState state;  // when it was opened
 };
 // The file under an open stream when it can be read again, else nullopt (pipes, devices).
 std::optional<RereadableFile> rereadableFile(std::FILE* file);
+// The state of an open file now; nullopt when it cannot be told.
+std::optional<FileState> fileState(int descriptor);
 
 // Reads up to `size` bytes at `offset` of a file, without moving its position; returns how many
 // were read, fewer than `size` only at the end of the file or after a failure.
