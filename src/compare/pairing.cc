@@ -36,10 +36,11 @@ class CandidateIndex {
  public:
   // Indexes the functions of the listing-1 files whose part (`partOfFile`, kNone for files no
   // part needs) is `part`.
+  // `next` has an entry for every function of `first`; each part uses those of its own files
+  // only, so the parts can share it.
   CandidateIndex(const ProfileListing& first, const LargeVector<std::size_t>& partOfFile,
-                 std::size_t part)
-      : first_(first), index_(functionsOfPart(first, partOfFile, part)) {
-    next_.assign(first.functions.size(), kNone);
+                 std::size_t part, LargeVector<std::size_t>& next)
+      : first_(first), index_(functionsOfPart(first, partOfFile, part)), next_(next) {
     chains_.reserve(functionsOfPart(first, partOfFile, part));
     for (std::size_t fileIndex = 0; fileIndex < first.files.size(); ++fileIndex) {
       if (partOfFile[fileIndex] != part) continue;
@@ -96,7 +97,7 @@ class CandidateIndex {
   const ProfileListing& first_;
   HashedIndex index_;
   LargeVector<Chain> chains_;
-  LargeVector<std::size_t> next_;  // the next function of the same chain
+  LargeVector<std::size_t>& next_;  // the next function of the same chain
 };
 
 bool sameLine(const LineRecord& second, const LineRecord& first) {
@@ -237,9 +238,10 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
     }
   }
 
+  LargeVector<std::size_t> nextCandidate(first.functions.size(), kNone);
   const auto pairPart = [&](std::size_t part) {
     // Each part finds its candidates among its own partner files only.
-    CandidateIndex candidates(first, partOfFirstFile, part);
+    CandidateIndex candidates(first, partOfFirstFile, part, nextCandidate);
     SectionLoader secondTexts;
     SectionLoader firstTexts;
     for (std::size_t f = 0; f < second.files.size(); ++f) {

@@ -8,8 +8,11 @@
 namespace qrvdiff {
 
 namespace {
+// The first block is small, for small listings; from the second on, blocks are large enough to
+// be backed by huge pages.
+constexpr std::size_t kSecondBlock = std::size_t{2} << 20;
 constexpr std::size_t kLargestBlock = std::size_t{64} << 20;
-}
+}  // namespace
 
 TextArena::~TextArena() {
   for (const Block& block : blocks_) freeLargeBlock(block.data, block.size);
@@ -23,7 +26,7 @@ void TextArena::addBlock(std::size_t minimum) {
   cursor_ = data;
   end_ = cursor_ + size;
   // Small listings stay small; large ones get few, large blocks.
-  nextBlockSize_ = std::min(nextBlockSize_ * 2, kLargestBlock);
+  nextBlockSize_ = std::min(std::max(nextBlockSize_ * 2, kSecondBlock), kLargestBlock);
 }
 
 void TextArena::storeInRun(std::string_view text) {

@@ -27,8 +27,8 @@ LineReader::LineReader(ByteSource& source, std::string path, std::size_t blockSi
     : source_(&source),
       path_(std::move(path)),
       capacity_(std::max(blockSize, 2 * kLongestLineBytes)) {
-  buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
-  origin_ = begin_ = end_ = buffer_.get();
+  buffer_ = ByteBlock(capacity_);
+  origin_ = begin_ = end_ = buffer_.data();
 }
 
 LineReader::LineReader(std::string_view wholeInput, std::string path)
@@ -45,10 +45,10 @@ bool LineReader::refill() {
   if (sourceEnded_) return false;
   const std::size_t pending = static_cast<std::size_t>(end_ - begin_);
   originOffset_ = offsetOf(begin_);
-  if (pending != 0 && begin_ != buffer_.get()) std::memmove(buffer_.get(), begin_, pending);
-  begin_ = buffer_.get();
+  if (pending != 0 && begin_ != buffer_.data()) std::memmove(buffer_.data(), begin_, pending);
+  begin_ = buffer_.data();
   end_ = begin_ + pending;
-  const std::size_t count = source_->read(buffer_.get() + pending, capacity_ - pending);
+  const std::size_t count = source_->read(buffer_.data() + pending, capacity_ - pending);
   end_ = begin_ + pending + count;
   if (count == 0) sourceEnded_ = true;
   return count != 0;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "listing/line_feed_scanner.h"
+#include "listing/system_memory.h"
 
 namespace qrvdiff {
 
@@ -107,7 +108,7 @@ class LineReader {
 
   ByteSource* source_;  // none when the whole input is in memory
   std::string path_;
-  std::unique_ptr<char[]> buffer_;
+  ByteBlock buffer_;  // large blocks come in few pages
   std::size_t capacity_ = 0;
   const char* origin_;  // the data at hand starts here, at input offset originOffset_
   std::uint64_t originOffset_ = 0;

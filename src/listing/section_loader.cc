@@ -13,8 +13,10 @@ void SectionLoader::read(const ProfileListing& listing, const MonitoredFile& fil
   loadedListing_ = nullptr;
   const std::size_t wanted = std::max(needed, listing.textFile->minimumRead);
   if (wanted > buffer_.size()) {
+    // At least a huge page: a buffer of 4 KiB pages costs a fault for each.
+    constexpr std::size_t kSmallestBuffer = std::size_t{2} << 20;
     buffer_ = ByteBlock();
-    buffer_ = ByteBlock(wanted);
+    buffer_ = ByteBlock(std::max(wanted, kSmallestBuffer));
   }
   const std::size_t count = readAt(listing.textFile->descriptor, buffer_.data(), wanted, begin);
   // The bytes must be those that were parsed: a file written to in the meantime (which changes

@@ -15,8 +15,10 @@
 namespace qrvdiff {
 
 namespace {
-// Below this size a block is not worth a mapping of its own.
-constexpr std::size_t kMappedMinimum = std::size_t{2} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Below this size a block is not worth a mapping of its own. Above it a mapping pays even when
+// half of it is never used: a fault per 4 KiB page costs far more than a huge page's zeroing.
+constexpr std::size_t kMappedMinimum = std::size_t{1} << 20;
 
 void* allocateFromHeap(std::size_t size) {
   void* block = std::malloc(size == 0 ? 1 : size);
@@ -26,8 +28,7 @@ void* allocateFromHeap(std::size_t size) {
 }  // namespace
 
 ByteBlock::ByteBlock(std::size_t minimumSize) {
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t size = minimumSize < kHugePage / 2 || minimumSize > SIZE_MAX - kHugePage
+  const std::size_t size = minimumSize < kMappedMinimum || minimumSize > SIZE_MAX - kHugePage
                                ? minimumSize
                                : (minimumSize + kHugePage - 1) & ~(kHugePage - 1);
   data_ = static_cast<char*>(allocateLargeBlock(size));
@@ -39,8 +40,7 @@ ByteBlock::ByteBlock(std::size_t minimumSize) {
 // Mappings are made whole huge pages long: the system then places them on a huge-page boundary,
 // and every part of the block can be backed by huge pages.
 std::size_t mappedSize(std::size_t size) {
-  return size > SIZE_MAX - kMappedMinimum ? size
-                                          : (size + kMappedMinimum - 1) & ~(kMappedMinimum - 1);
+  return size > SIZE_MAX - kHugePage ? size : (size + kHugePage - 1) & ~(kHugePage - 1);
 }
 
 void* allocateLargeBlock(std::size_t size) {
