@@ -35,9 +35,8 @@ std::string_view pairingKey(const char* functionLine, const FunctionRecord& func
 class CandidateIndex {
  public:
   // Indexes the functions of the listing-1 files whose part (`partOfFile`, kNone for files no
-  // part needs) is `part`.
-  // `next` has an entry for every function of `first`; each part uses those of its own files
-  // only, so the parts can share it.
+  // part needs) is `part`. `next` has an entry for every function of `first`; each part uses
+  // those of its own files only, so the parts can share it.
   CandidateIndex(const ProfileListing& first, const LargeVector<std::size_t>& partOfFile,
                  std::size_t part, LargeVector<std::size_t>& next)
       : first_(first), index_(functionsOfPart(first, partOfFile, part)), next_(next) {

@@ -62,8 +62,6 @@ void ComparedOutput::writeCopy(SectionCopy& copy) {
   copy.pieces.clear();
 }
 
-namespace {}  // namespace
-
 void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondTexts) {
   MonitoredFile& file = second_.files[fileIndex];
   computeFileTally(second_, file);
