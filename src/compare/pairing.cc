@@ -1,6 +1,7 @@
 #include "compare/pairing.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -28,75 +29,65 @@ std::string_view pairingKey(const char* functionLine, const FunctionRecord& func
   return std::string_view(functionLine, function.functionLineLength).substr(kPairingKeyColumn);
 }
 
-// The functions of listing 1 that share a file and a FUNCTION line form a chain, in list order.
+// The functions of one listing-1 file that share a FUNCTION line form a chain, in list order.
 // Only pairing sets `taken`, and it always takes the first untaken function of a chain, so the
 // chain's head is always the first untaken candidate: a lookup gives the function that a scan
-// of the file's list would.
+// of the file's list would. One index serves one partner file at a time, and its memory is
+// reused for the next: it stays small and in the caches.
 class CandidateIndex {
  public:
-  // Indexes the functions of the listing-1 files whose part (`partOfFile`, kNone for files no
-  // part needs) is `part`. `next` has an entry for every function of `first`; each part uses
-  // those of its own files only, so the parts can share it.
-  CandidateIndex(const ProfileListing& first, const LargeVector<std::size_t>& partOfFile,
-                 std::size_t part, LargeVector<std::size_t>& next)
-      : first_(first), index_(functionsOfPart(first, partOfFile, part)), next_(next) {
-    chains_.reserve(functionsOfPart(first, partOfFile, part));
-    for (std::size_t fileIndex = 0; fileIndex < first.files.size(); ++fileIndex) {
-      if (partOfFile[fileIndex] != part) continue;
-      const MonitoredFile& file = first.files[fileIndex];
-      for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-        const std::string_view key =
-            pairingKey(first.functions[i].keptFunctionLine, first.functions[i]);
-        const std::uint64_t hash = hashText(key, fileIndex);
-        const std::uint32_t chain = findChain(hash, fileIndex, key);
-        if (chain == HashedIndex::kNotFound) {
-          index_.insert(hash, static_cast<std::uint32_t>(chains_.size()));
-          chains_.push_back({fileIndex, i, i});
-        } else {
-          next_[chains_[chain].tail] = i;
-          chains_[chain].tail = i;
-        }
+  // Indexes the untaken functions of `first.files[fileIndex]`, in place of what it held.
+  void indexFile(const ProfileListing& first, std::size_t fileIndex) {
+    const MonitoredFile& file = first.files[fileIndex];
+    functions_ = first.functionsBegin(file);
+    index_.reset(file.functionCount);
+    chains_.clear();
+    next_.assign(file.functionCount, kNoFunction);
+    for (std::uint32_t i = 0; i < file.functionCount; ++i) {
+      if (functions_[i].taken) continue;
+      const std::string_view key = pairingKey(functions_[i].keptFunctionLine, functions_[i]);
+      const std::uint64_t hash = hashText(key);
+      const std::uint32_t chain = findChain(hash, key);
+      if (chain == HashedIndex::kNotFound) {
+        index_.insert(hash, static_cast<std::uint32_t>(chains_.size()));
+        chains_.push_back({i, i});
+      } else {
+        next_[chains_[chain].tail] = i;
+        chains_[chain].tail = i;
       }
     }
   }
 
-  // The first untaken function of `file` with this key, now taken; kNone when there is none.
-  std::size_t take(std::size_t file, std::string_view key) {
-    const std::uint32_t chain = findChain(hashText(key, file), file, key);
-    if (chain == HashedIndex::kNotFound || chains_[chain].head == kNone) return kNone;
-    const std::size_t taken = chains_[chain].head;
+  // The first untaken function of the indexed file with this key, now taken; kNone when there
+  // is none. An index into the listing's functions.
+  std::size_t take(const ProfileListing& first, std::string_view key) {
+    const std::uint32_t chain = findChain(hashText(key), key);
+    if (chain == HashedIndex::kNotFound || chains_[chain].head == kNoFunction) return kNone;
+    const std::uint32_t taken = chains_[chain].head;
     chains_[chain].head = next_[taken];
-    return taken;
+    return static_cast<std::size_t>(&functions_[taken] - first.functions.data());
   }
 
  private:
+  static constexpr std::uint32_t kNoFunction = 0xffffffffu;
+  // Functions counted from the file's first.
   struct Chain {
-    std::size_t file;
-    std::size_t head;  // the first untaken function, or kNone
-    std::size_t tail;
+    std::uint32_t head;  // the first untaken function, or kNoFunction
+    std::uint32_t tail;
   };
 
-  std::uint32_t findChain(std::uint64_t hash, std::size_t file, std::string_view key) const {
+  std::uint32_t findChain(std::uint64_t hash, std::string_view key) const {
     return index_.find(hash, [&](std::uint32_t chain) {
       // The tail has the chain's key for as long as the chain exists.
-      const FunctionRecord& tail = first_.functions[chains_[chain].tail];
-      return chains_[chain].file == file && pairingKey(tail.keptFunctionLine, tail) == key;
+      const FunctionRecord& tail = functions_[chains_[chain].tail];
+      return pairingKey(tail.keptFunctionLine, tail) == key;
     });
   }
 
-  static std::size_t functionsOfPart(const ProfileListing& first,
-                                     const LargeVector<std::size_t>& partOfFile, std::size_t part) {
-    std::size_t count = 0;
-    for (std::size_t fileIndex = 0; fileIndex < first.files.size(); ++fileIndex) {
-      if (partOfFile[fileIndex] == part) count += first.files[fileIndex].functionCount;
-    }
-    return count;
-  }
-
-  const ProfileListing& first_;
-  HashedIndex index_;
-  LargeVector<Chain> chains_;
-  LargeVector<std::size_t>& next_;  // the next function of the same chain
+  const FunctionRecord* functions_ = nullptr;
+  HashedIndex index_{0};
+  std::vector<Chain> chains_;
+  std::vector<std::uint32_t> next_;  // the next function of the same chain
 };
 
 bool sameLine(const LineRecord& second, const LineRecord& first) {
@@ -215,86 +206,91 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
     if (position != HeaderSet::kAbsent) partners[i] = firstFileWithHeader[position];
   }
 
-  // Functions of different partner files never compete for a candidate, so the files can be
-  // shared out by partner: each part keeps the listing order among the files of its partners.
-  // Each file goes, with its partner, to the part with the least work so far, counted in lines.
-  LargeVector<std::size_t> partOfFirstFile(first.files.size(), kNone);
-  LargeVector<std::size_t> partOfSecondFile(second.files.size(), 0);
+  // Functions of different partner files never compete for a candidate, so the work is shared
+  // out by partner: a group is a listing-2 file with the files after it that have the same
+  // partner, paired in listing order by one thread. Files without a partner stand alone. The
+  // threads take groups in turn as they become free, so both stay busy to the end.
+  LargeVector<std::size_t> groupStarts;  // the first file of each group, in listing order
+  LargeVector<std::size_t> nextInGroup(second.files.size(), kNone);
   {
-    std::vector<std::size_t> work(threads < 2 ? 1 : 2, 0);
+    LargeVector<std::size_t> lastWithPartner(first.files.size(), kNone);
     for (std::size_t f = 0; f < second.files.size(); ++f) {
-      const MonitoredFile& file = second.files[f];
-      std::size_t part =
-          static_cast<std::size_t>(std::min_element(work.begin(), work.end()) - work.begin());
-      if (const std::size_t partner = partners[f]; partner != kNone) {
-        if (partOfFirstFile[partner] == kNone) partOfFirstFile[partner] = part;
-        part = partOfFirstFile[partner];
+      const std::size_t partner = partners[f];
+      if (partner != kNone && lastWithPartner[partner] != kNone) {
+        nextInGroup[lastWithPartner[partner]] = f;
+      } else {
+        groupStarts.push_back(f);
       }
-      partOfSecondFile[f] = part;
-      const FunctionRecord* begin = second.functionsBegin(file);
-      const FunctionRecord* end = second.functionsEnd(file);
-      work[part] += begin == end ? 1 : end[-1].firstLine + end[-1].lineCount - begin->firstLine + 1;
+      if (partner != kNone) lastWithPartner[partner] = f;
     }
   }
+  std::atomic<std::size_t> nextGroup{0};
+  // Every file before the returned one has been taken by a thread.
+  const auto firstUntakenFile = [&] {
+    const std::size_t group = nextGroup.load();
+    return group < groupStarts.size() ? groupStarts[group] : second.files.size();
+  };
 
-  LargeVector<std::size_t> nextCandidate(first.functions.size(), kNone);
-  const auto pairPart = [&](std::size_t part) {
-    // Each part finds its candidates among its own partner files only.
-    CandidateIndex candidates(first, partOfFirstFile, part, nextCandidate);
+  const auto pairGroups = [&] {
+    CandidateIndex candidates;
     SectionLoader secondTexts;
     SectionLoader firstTexts;
-    for (std::size_t f = 0; f < second.files.size(); ++f) {
-      const MonitoredFile& file = second.files[f];
-      const std::size_t partner = partners[f];
-      if (partOfSecondFile[f] != part) continue;
-      // The whole section at once, unless it is very large: the handler may want it again.
-      if (handler != nullptr) secondTexts.loadSection(second, file, kSectionInOneRead);
-      for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-        FunctionRecord& function = second.functions[i];
-        function.pairState = PairState::NotAvailable;
-        function.partner = nullptr;
-        if (partner == kNone) continue;
-        secondTexts.load(second, file, function);
-        const std::size_t counterpart =
-            candidates.take(partner, pairingKey(function.text, function));
-        if (counterpart == kNone) continue;
-        FunctionRecord& candidate = first.functions[counterpart];
-        firstTexts.load(first, first.files[partner], candidate);
-        candidate.taken = true;
-        if (compareAndMark(second, function, first, candidate)) {
-          function.pairState = PairState::Compared;
-          function.partner = &candidate;
-        } else {
-          function.pairState = PairState::Different;
+    for (std::size_t group = nextGroup++; group < groupStarts.size(); group = nextGroup++) {
+      const std::size_t partner = partners[groupStarts[group]];
+      if (partner != kNone) candidates.indexFile(first, partner);
+      for (std::size_t f = groupStarts[group]; f != kNone; f = nextInGroup[f]) {
+        const MonitoredFile& file = second.files[f];
+        // The whole section at once, unless it is very large: the handler may want it again.
+        if (handler != nullptr) secondTexts.loadSection(second, file, kSectionInOneRead);
+        for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+          FunctionRecord& function = second.functions[i];
+          function.pairState = PairState::NotAvailable;
+          function.partner = nullptr;
+          if (partner == kNone) continue;
+          secondTexts.load(second, file, function);
+          const std::size_t counterpart =
+              candidates.take(first, pairingKey(function.text, function));
+          if (counterpart == kNone) continue;
+          FunctionRecord& candidate = first.functions[counterpart];
+          firstTexts.load(first, first.files[partner], candidate);
+          candidate.taken = true;
+          if (compareAndMark(second, function, first, candidate)) {
+            function.pairState = PairState::Compared;
+            function.partner = &candidate;
+          } else {
+            function.pairState = PairState::Different;
+          }
         }
+        if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
       }
-      if (handler != nullptr) handler->filePaired(f, secondTexts);
     }
   };
-  // A part that fails lets the handler know, so that nothing waits for its files.
-  const auto runPart = [&](std::size_t part) {
+  // A thread that fails lets the handler know, so that nothing waits for its files, and takes
+  // no more groups.
+  const auto runThread = [&] {
     try {
-      pairPart(part);
+      pairGroups();
     } catch (...) {
+      nextGroup = groupStarts.size();
       if (handler != nullptr) handler->abandon();
       throw;
     }
   };
 
   if (threads < 2) {
-    runPart(0);
+    runThread();
     return;
   }
   std::exception_ptr failure;
   {
     std::jthread helper([&] {
       try {
-        runPart(1);
+        runThread();
       } catch (...) {
         failure = std::current_exception();
       }
     });
-    runPart(0);
+    runThread();
   }
   if (failure) std::rethrow_exception(failure);
 }

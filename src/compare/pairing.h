@@ -7,14 +7,17 @@
 
 namespace qrvdiff {
 
-// Told of each file of listing 2 as soon as it is paired, on the thread that paired it. Files
-// paired on one thread come in listing order; those of two threads interleave in any order.
+// Told of each file of listing 2 as soon as it is paired, on the thread that paired it. A thread
+// takes the files that share a partner file together, in listing order, so files paired on one
+// thread may come out of listing order; those of two threads interleave in any order.
 class PairedFileHandler {
  public:
   virtual ~PairedFileHandler() = default;
   // Every function of `second.files[fileIndex]` is paired; `secondTexts` is the loader that
-  // brought its texts in, and may still hold them.
-  virtual void filePaired(std::size_t fileIndex, SectionLoader& secondTexts) = 0;
+  // brought its texts in, and may still hold them. Every file before `firstUntakenFile` has been
+  // taken by a thread already (a number that only grows).
+  virtual void filePaired(std::size_t fileIndex, SectionLoader& secondTexts,
+                          std::size_t firstUntakenFile) = 0;
   // A pairing thread failed: its remaining files will never come. Must not throw.
   virtual void abandon() noexcept = 0;
 };

@@ -62,7 +62,8 @@ void ComparedOutput::writeCopy(SectionCopy& copy) {
   copy.pieces.clear();
 }
 
-void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondTexts) {
+void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondTexts,
+                                std::size_t firstUntakenFile) {
   MonitoredFile& file = second_.files[fileIndex];
   computeFileTally(second_, file);
   // Only the thread whose file is next in turn writes to the output, and it does so without
@@ -84,14 +85,19 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
     if (fileIndex != nextFile_) {
       waitingBytes_ += copy->held();
       waiting_[fileIndex] = std::move(copy);
-      // Too far ahead: wait until this section has gone out or room is made. This never waits
-      // for ever, as each thread pairs its own files in listing order. What holds this section
-      // up is an unfinished file of the other thread before it; were that thread waiting too,
-      // on a section of its own before that file, it would be held up by an unfinished file of
-      // this thread before that, but all of those are done.
-      progressed_.wait(lock, [&] {
-        return abandoned_ || nextFile_ > fileIndex || waitingBytes_ <= mostWaitingBytes_;
-      });
+      // Too far ahead: wait until this section has gone out or room is made; but only when
+      // every file before this one has been taken, and then it never waits for ever. A thread
+      // pairs the files of the group it took in listing order, and takes another group only
+      // when they are done. Let m be the first file not yet paired. Some thread took m. Were it
+      // this thread, m would follow this file in its group, yet m comes before it. Were the
+      // other thread waiting too, m would follow, in its group, the section it waits on, yet
+      // that section is held up only because m, before it, is unpaired. So whoever took m is
+      // pairing it.
+      if (firstUntakenFile > fileIndex) {
+        progressed_.wait(lock, [&] {
+          return abandoned_ || nextFile_ > fileIndex || waitingBytes_ <= mostWaitingBytes_;
+        });
+      }
       return;
     }
   }

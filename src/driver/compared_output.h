@@ -27,7 +27,8 @@ class ComparedOutput final : public PairedFileHandler {
     waiting_.resize(second.files.size());
   }
 
-  void filePaired(std::size_t fileIndex, SectionLoader& secondTexts) override;
+  void filePaired(std::size_t fileIndex, SectionLoader& secondTexts,
+                  std::size_t firstUntakenFile) override;
   void abandon() noexcept override;
 
  private:

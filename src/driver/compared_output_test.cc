@@ -20,12 +20,12 @@ using testing::functionLine;
 using testing::functionSection;
 
 // A listing of several file sections; file `f` holds `f % 5 + 1` functions, each as `covered`
-// says. Files named in `only` appear in this listing alone.
-std::string multiFileListing(int files, bool covered, int only) {
+// says, and is named after `f % names`. The file numbered `only` appears in this listing alone.
+std::string multiFileListing(int files, bool covered, int only, int names = 1000) {
   std::string text = testing::listingHeaderText();
   for (int f = 0; f < files; ++f) {
     const std::string name = f == only ? "src/only" + std::to_string(covered) + ".c"
-                                       : "src/f" + std::to_string(f) + ".c";
+                                       : "src/f" + std::to_string(f % names) + ".c";
     text += testing::fileSectionHead(name);
     for (int g = 0; g <= f % 5; ++g) {
       const bool hit = covered == (g % 2 == 0);
@@ -81,6 +81,31 @@ TEST_F(ComparedOutputFiles, SectionsGoOutInListingOrderWhicheverThreadPairedThem
         EXPECT_EQ(writtenWhilePairing(*inputs.listing2, *inputs.listing1, threads, mostWaiting),
                   expected)
             << "from files, threads " << threads << ", waiting " << mostWaiting;
+      }
+    }
+  }
+}
+
+// Files with the same "MONITORED " line share a partner and are paired together, by one thread,
+// ahead of the files between them. A thread must not wait on such a section while files before
+// it are still untaken: with one thread, or with no room for waiting sections, it would wait for
+// ever.
+TEST_F(ComparedOutputFiles, FilesThatShareAPartnerComeOutInListingOrder) {
+  const std::string first = multiFileListing(9, false, 4, 3);
+  const std::string second = multiFileListing(23, true, 12, 4);
+  const std::string expected = testing::comparedText(first, second);
+  ASSERT_NE(expected.find("^"), std::string::npos);
+  const std::string path1 = write("l1.txt", first);
+  const std::string path2 = write("l2.txt", second);
+  for (int round = 0; round < 10; ++round) {
+    for (const std::size_t threads : {1, 2}) {
+      for (const std::size_t mostWaiting : {std::size_t{0}, std::size_t{1} << 30}) {
+        ListingInputs inputs;
+        readBothListings(path1, path2, "", inputs);
+        inputs.listing2->textFile->minimumRead = 100;
+        EXPECT_EQ(writtenWhilePairing(*inputs.listing2, *inputs.listing1, threads, mostWaiting),
+                  expected)
+            << "threads " << threads << ", waiting " << mostWaiting;
       }
     }
   }

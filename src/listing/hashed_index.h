@@ -44,11 +44,15 @@ class HashedIndex {
  public:
   static constexpr std::uint32_t kNotFound = 0xffffffffu;
 
-  explicit HashedIndex(std::size_t expectedEntries) {
+  explicit HashedIndex(std::size_t expectedEntries) { reset(expectedEntries); }
+
+  // Empties the index, keeping its memory for the entries to come.
+  void reset(std::size_t expectedEntries) {
     std::size_t capacity = 16;
     while (capacity < expectedEntries * 2) capacity *= 2;
     slots_.assign(capacity, Slot{0, kNotFound});
     mask_ = capacity - 1;
+    count_ = 0;
   }
 
   // The value of the first entry with this hash for which `matches(value)` holds.
