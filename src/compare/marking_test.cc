@@ -126,6 +126,48 @@ TEST(Marking, CounterValuesSkipBlanksAndStopAtOtherCharacters) {
   EXPECT_EQ(result.gained, 1u);
 }
 
+// Whether a decision's counter field counts as covered is whether the value read from it is not
+// zero, for any mix of blanks, digits and other characters in the ten columns of either field.
+TEST(Marking, ACounterFieldIsCoveredExactlyWhenItsValueIsNotZero) {
+  // Mostly counters as they are written (blanks, then digits, many of them zeros), with now and
+  // then another character in between.
+  const std::string alphabet = " 000000019x-+\t";
+  std::uint64_t state = 12345;
+  const auto next = [&](std::size_t below) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::size_t>((state >> 33) % below);
+  };
+  const auto randomField = [&] {
+    std::string field(10, ' ');
+    for (std::size_t i = next(11); i < field.size(); ++i)
+      field[i] = alphabet[next(alphabet.size())];
+    return field;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string before = line("", "", ' ', "if (a)");
+    std::string after = before;
+    const std::string fields[4] = {randomField(), randomField(), randomField(), randomField()};
+    before.replace(0, 10, fields[0]);
+    before.replace(11, 10, fields[1]);
+    after.replace(0, 10, fields[2]);
+    after.replace(11, 10, fields[3]);
+    const MarkedLine result = mark(LineKind::TrueFalse, before, after);
+    std::uint32_t kept = 0;
+    std::uint32_t gained = 0;
+    std::uint32_t lost = 0;
+    for (int field = 0; field < 2; ++field) {
+      const bool wasCovered = counterValue(fields[field]) != 0;
+      const bool isCovered = counterValue(fields[field + 2]) != 0;
+      kept += wasCovered && isCovered;
+      gained += !wasCovered && isCovered;
+      lost += wasCovered && !isCovered;
+    }
+    EXPECT_EQ(result.kept, kept) << before << "\n" << after;
+    EXPECT_EQ(result.gained, gained) << before << "\n" << after;
+    EXPECT_EQ(result.lost, lost) << before << "\n" << after;
+  }
+}
+
 TEST(Marking, ConstantConditionsChooseTheirColumnFromListingTwo) {
   // Gained with the counter in the first field: column 10.
   MarkedLine result = mark(LineKind::Const, line("0", "", '-'), line("1", "", ' '));
