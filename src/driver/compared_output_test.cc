@@ -56,56 +56,41 @@ using ComparedOutputFiles = testing::ScratchFolder;
 
 // Sections go out in listing order however the two threads get ahead of each other, whether
 // sections wait as copies without limit or the thread ahead waits at once; from listings in
-// memory and from texts read again from the files.
+// memory and from texts read again from the files. In the second pair, files with the same
+// "MONITORED " line share a partner and are paired together, by one thread, ahead of the files
+// between them: a thread must not wait on such a section while files before it are untaken, or
+// with one thread, or with no room for waiting sections, it would wait for ever.
 TEST_F(ComparedOutputFiles, SectionsGoOutInListingOrderWhicheverThreadPairedThem) {
-  const std::string first = multiFileListing(23, false, 7);
-  const std::string second = multiFileListing(23, true, 12);
-  const std::string expected = testing::comparedText(first, second);
-  ASSERT_NE(expected.find("^"), std::string::npos);
-  ASSERT_NE(expected.find("(not avail)"), std::string::npos);
-  const std::string path1 = write("l1.txt", first);
-  const std::string path2 = write("l2.txt", second);
-  for (int round = 0; round < 10; ++round) {
-    for (const std::size_t threads : {1, 2}) {
-      for (const std::size_t mostWaiting :
-           {std::size_t{0}, std::size_t{1000}, std::size_t{1} << 30}) {
-        ProfileListing listing2;
-        ProfileListing listing1;
-        testing::readInPlace(first, second, listing1, listing2);
-        EXPECT_EQ(writtenWhilePairing(listing2, listing1, threads, mostWaiting), expected)
-            << "in memory, threads " << threads << ", waiting " << mostWaiting;
+  const struct {
+    std::string first;
+    std::string second;
+  } pairs[] = {
+      {multiFileListing(23, false, 7), multiFileListing(23, true, 12)},
+      {multiFileListing(9, false, 4, 3), multiFileListing(23, true, 12, 4)},
+  };
+  for (const auto& pair : pairs) {
+    const std::string expected = testing::comparedText(pair.first, pair.second);
+    ASSERT_NE(expected.find("^"), std::string::npos);
+    ASSERT_NE(expected.find("(not avail)"), std::string::npos);
+    const std::string path1 = write("l1.txt", pair.first);
+    const std::string path2 = write("l2.txt", pair.second);
+    for (int round = 0; round < 10; ++round) {
+      for (const std::size_t threads : {1, 2}) {
+        for (const std::size_t mostWaiting :
+             {std::size_t{0}, std::size_t{1000}, std::size_t{1} << 30}) {
+          ProfileListing listing2;
+          ProfileListing listing1;
+          testing::readInPlace(pair.first, pair.second, listing1, listing2);
+          EXPECT_EQ(writtenWhilePairing(listing2, listing1, threads, mostWaiting), expected)
+              << "in memory, threads " << threads << ", waiting " << mostWaiting;
 
-        ListingInputs inputs;
-        readBothListings(path1, path2, "", inputs);
-        inputs.listing2->textFile->minimumRead = 100;
-        EXPECT_EQ(writtenWhilePairing(*inputs.listing2, *inputs.listing1, threads, mostWaiting),
-                  expected)
-            << "from files, threads " << threads << ", waiting " << mostWaiting;
-      }
-    }
-  }
-}
-
-// Files with the same "MONITORED " line share a partner and are paired together, by one thread,
-// ahead of the files between them. A thread must not wait on such a section while files before
-// it are still untaken: with one thread, or with no room for waiting sections, it would wait for
-// ever.
-TEST_F(ComparedOutputFiles, FilesThatShareAPartnerComeOutInListingOrder) {
-  const std::string first = multiFileListing(9, false, 4, 3);
-  const std::string second = multiFileListing(23, true, 12, 4);
-  const std::string expected = testing::comparedText(first, second);
-  ASSERT_NE(expected.find("^"), std::string::npos);
-  const std::string path1 = write("l1.txt", first);
-  const std::string path2 = write("l2.txt", second);
-  for (int round = 0; round < 10; ++round) {
-    for (const std::size_t threads : {1, 2}) {
-      for (const std::size_t mostWaiting : {std::size_t{0}, std::size_t{1} << 30}) {
-        ListingInputs inputs;
-        readBothListings(path1, path2, "", inputs);
-        inputs.listing2->textFile->minimumRead = 100;
-        EXPECT_EQ(writtenWhilePairing(*inputs.listing2, *inputs.listing1, threads, mostWaiting),
-                  expected)
-            << "threads " << threads << ", waiting " << mostWaiting;
+          ListingInputs inputs;
+          readBothListings(path1, path2, "", inputs);
+          inputs.listing2->textFile->minimumRead = 100;
+          EXPECT_EQ(writtenWhilePairing(*inputs.listing2, *inputs.listing1, threads, mostWaiting),
+                    expected)
+              << "from files, threads " << threads << ", waiting " << mostWaiting;
+        }
       }
     }
   }
