@@ -1,7 +1,6 @@
 #include "compare/marking.h"
 
 #include <bit>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -15,10 +15,10 @@ namespace qrvdiff {
 std::uint64_t runHashKey();
 
 // Eight characters at a time, each step a multiplication and a fold.
-inline std::uint64_t hashText(std::string_view text, std::uint64_t seed = 0) {
+inline std::uint64_t hashText(std::string_view text) {
   constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ULL;
   static const std::uint64_t key = runHashKey();
-  std::uint64_t hash = ((seed + key) * kMultiplier) ^ text.size();
+  std::uint64_t hash = (key * kMultiplier) ^ text.size();
   const char* cursor = text.data();
   std::size_t left = text.size();
   for (; left >= 8; cursor += 8, left -= 8) {
