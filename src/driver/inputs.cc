@@ -120,12 +120,12 @@ void readBothListings(const std::string& inputPath1, const std::string& inputPat
   FileHandle stream1;
   if (rereadable2) stream1.reset(std::fopen(inputPath1.c_str(), "rb"));
   auto speculative = std::make_unique<SpeculativeRead>();
-  if (stream1 && !prepareListing(stream1.get(), inputPath1, outputPath, *speculative->listing)) {
-    stream1.reset();
-  }
-  if (!stream1) {
+  if (!stream1 || !prepareListing(stream1.get(), inputPath1, outputPath, *speculative->listing)) {
     readSecondListingSections(reader2, listing2);
-    readFirstAfterSecond(openInput(inputPath1), inputPath1, outputPath, inputs);
+    // A listing 1 opened already is read through that stream: a named pipe opened a second time
+    // would have lost its writer, and the run would wait for ever.
+    readFirstAfterSecond(stream1 ? std::move(stream1) : openInput(inputPath1), inputPath1,
+                         outputPath, inputs);
     return;
   }
 

@@ -5,6 +5,16 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <thread>
+
+#if defined(__unix__)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#endif
 
 #include "compare/pairing.h"
 #include "compare/tallies.h"
@@ -99,6 +109,57 @@ TEST_F(ListingFiles, AnInputThatIsAlsoTheOutputIsKeptInMemory) {
   EXPECT_FALSE(inputs.listing2->textFile);
   EXPECT_TRUE(inputs.listing1->textFile);
 }
+
+#if defined(__unix__)
+// Listing 1 through a named pipe is opened once: opened again, it would have lost its writer,
+// which meets a broken pipe when it writes with no reader. Both listings are large, so that the
+// writer is writing while listing 2 is read; a writer that meets a broken pipe offers the listing
+// once more, so that a reader that opens it twice still ends.
+TEST_F(ListingFiles, ANamedPipeAsListingOneIsOpenedOnce) {
+  const auto manyFunctions = [](int count) {
+    std::vector<std::string> functions;
+    for (int f = 0; f < count; ++f) {
+      functions.push_back(
+          functionSection({functionLine("1", "", ' ', 10, "FUNCTION f" + std::to_string(f) + "()"),
+                           functionLine("1", "", ' ', 11, "return x;")}));
+    }
+    return listingText(functions);
+  };
+  const std::string first = manyFunctions(4000);
+  const std::string path1 = write("l1.fifo", "");
+  std::filesystem::remove(path1);
+  ASSERT_EQ(mkfifo(path1.c_str(), 0600), 0);
+  const std::string path2 = write("l2.txt", manyFunctions(40000));
+
+  struct sigaction ignore {};
+  struct sigaction before {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &before);
+  bool brokenPipe = false;
+  std::thread writer([&] {
+    for (int offer = 0; offer < 2; ++offer) {
+      const int descriptor = open(path1.c_str(), O_WRONLY);
+      std::size_t written = 0;
+      while (written < first.size()) {
+        const ssize_t count = ::write(descriptor, first.data() + written, first.size() - written);
+        if (count < 0) break;
+        written += static_cast<std::size_t>(count);
+      }
+      close(descriptor);
+      if (written == first.size()) break;
+      brokenPipe = true;
+    }
+  });
+  ListingInputs inputs;
+  readBothListings(path1, path2, "", inputs);
+  writer.join();
+  sigaction(SIGPIPE, &before, nullptr);
+
+  EXPECT_FALSE(brokenPipe);
+  EXPECT_FALSE(inputs.listing1->textFile);
+  EXPECT_EQ(inputs.listing1->functions.size(), std::size_t{4000});
+}
+#endif
 
 // The message of the error that pairing the listings ends with; empty when it ends without one.
 std::string pairingError(ListingInputs& inputs) {
