@@ -1,183 +1,317 @@
 #include "listing/classifier.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 
 #include "driver/error.h"
 #include "listing/text_match.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qrvdiff {
 
 namespace {
 
-enum class Verdict { Decided, Strange, NoRule };
+// Lines come in no predictable order, so a classifier that branches on their text mispredicts
+// about once per line, which costs more than deciding every keyword rule at once as here: the
+// first characters of the description pick one slot of a table, and the (at most two) rules in
+// it are tested without branches against the first 16 characters of the description.
 
-// The first character at or after column 30 that is not a blank. Descriptions are indented by
-// blanks, so they are stepped over eight at a time where the byte order allows.
-std::size_t descriptionStart(std::string_view line) {
-  std::size_t start = column::kDescription;
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t kEightBlanks = 0x2020202020202020ULL;
-    for (std::uint64_t chunk; start + 8 <= line.size(); start += 8) {
-      std::memcpy(&chunk, line.data() + start, 8);
-      if (const std::uint64_t different = chunk ^ kEightBlanks; different != 0) {
-        return start + static_cast<std::size_t>(std::countr_zero(different)) / 8;
-      }
-    }
-  }
-  while (start < line.size() && line[start] == ' ') ++start;
-  return start;
+constexpr std::size_t kWindow = 16;  // characters of a description compared with the rules
+
+// What a rule decides. Byte s (0 to 3) is the LineInfo of the line when the state of its
+// counter fields is s: bit 1 set when column 9 (the end of the first field) is not a blank,
+// bit 0 the same for column 20; kStrange when no kind fits. kPlusMarks: a trailing "+" is
+// left out of the comparison. kDecided: a rule applies.
+constexpr std::uint8_t kStrange = 0xFF;
+constexpr std::uint64_t kPlusMarks = std::uint64_t{1} << 40;
+constexpr std::uint64_t kDecided = std::uint64_t{1} << 41;
+
+constexpr std::uint8_t infoBits(LineKind kind, bool trailingMarker = false) {
+  return static_cast<std::uint8_t>(static_cast<unsigned>(kind) | (trailingMarker ? 8u : 0u));
 }
+constexpr std::uint64_t byCounters(std::uint8_t neither, std::uint8_t secondOnly,
+                                   std::uint8_t firstOnly, std::uint8_t both) {
+  return kDecided | std::uint64_t{neither} | std::uint64_t{secondOnly} << 8 |
+         std::uint64_t{firstOnly} << 16 | std::uint64_t{both} << 24;
+}
+constexpr std::uint64_t always(LineKind kind) {
+  const std::uint8_t bits = infoBits(kind);
+  return byCounters(bits, bits, bits, bits);
+}
+constexpr std::uint64_t kHits = always(LineKind::Hits);
+constexpr std::uint64_t kTrueFalse = always(LineKind::TrueFalse);
+constexpr std::uint64_t kPlain = always(LineKind::None);
+// Hits when the first counter field holds a number, else a plain line.
+constexpr std::uint64_t firstCounter(bool trailingMarker = false) {
+  const std::uint8_t hits = infoBits(LineKind::Hits, trailingMarker);
+  const std::uint8_t plain = infoBits(LineKind::None, trailingMarker);
+  return byCounters(plain, plain, hits, hits);
+}
+// A loop: a decision when the second counter field holds a number, else a count.
+constexpr std::uint64_t kLoop = byCounters(infoBits(LineKind::Hits), infoBits(LineKind::TrueFalse),
+                                           infoBits(LineKind::Hits), infoBits(LineKind::TrueFalse));
+// A numbered condition row: its counter stands in one of the two fields.
+constexpr std::uint64_t kConditionRow =
+    byCounters(kStrange, infoBits(LineKind::CondSecond), infoBits(LineKind::CondFirst),
+               infoBits(LineKind::CondFirst));
 
-struct Classification {
-  LineKind kind = LineKind::None;
-  bool trailingMarker = false;
+// What may follow a rule's literal in the description.
+enum class Follow {
+  Anything,       // the description begins with the literal
+  Nothing,        // the description is the literal
+  BlankOrNothing  // the literal is the description or its first word
 };
 
-// The rows of the keyword table, grouped by the first character of the description. Within a
-// group the rows keep the table's order, which decides lines that two rows could claim.
-Verdict classifyDescription(std::string_view line, std::string_view description, bool mcdcView,
-                            Classification& out) {
-  const auto prefix = [&](std::string_view literal) { return startsWith(description, literal); };
-  const auto whole = [&](std::string_view literal) { return description == literal; };
-  const auto set = [&](LineKind kind, bool trailingMarker = false) {
-    out.kind = kind;
-    out.trailingMarker = trailingMarker;
-    return Verdict::Decided;
-  };
-  const bool hasFirstCounter = line[column::kFirstCounterEnd] != ' ';
-  const bool hasSecondCounter = line[column::kSecondCounterEnd] != ' ';
-  const bool endsInPlus = line.back() == '+';
-  const auto loop = [&] { return set(hasSecondCounter ? LineKind::TrueFalse : LineKind::Hits); };
-  const auto firstCounter = [&](bool trailingMarker = false) {
-    return set(hasFirstCounter ? LineKind::Hits : LineKind::None, trailingMarker);
-  };
+struct Rule {
+  std::string_view literal;
+  Follow follow;
+  std::uint64_t action;
+};
 
-  switch (description.empty() ? '\0' : description.front()) {
-    case 'F':
-      if (prefix("FUNCTION ")) return set(LineKind::Hits);
-      break;
-    case 'g':
-      if (prefix("goto ")) return set(LineKind::Hits);
-      break;
-    case 'c':
-      if (whole("continue") || prefix("continue ")) return set(LineKind::Hits);
-      if (prefix("catch ")) return set(LineKind::Hits);
-      if (prefix("case ")) return set(LineKind::Hits, endsInPlus);
-      if (prefix("const-")) return set(LineKind::Const);
-      break;
-    case 'b':
-      if (whole("break") || prefix("break ")) return set(LineKind::Hits);
-      break;
-    case 'r':
-      if (whole("return") || prefix("return ")) return set(LineKind::Hits);
-      break;
-    case 't':
-      if (whole("throw") || prefix("throw ")) return set(LineKind::Hits);
-      if (prefix("ternary-?: ")) return set(LineKind::TrueFalse);
-      if (whole("try")) return firstCounter();
-      break;
-    case '_':
-      if (whole("__leave") || whole("__except") || whole("__finally")) return set(LineKind::Hits);
-      if (whole("__try")) return firstCounter();
-      break;
-    case 'l':
-      if (whole("lambda-[]()") || whole("lambda-()->")) return set(LineKind::Hits);
-      break;
-    case 'f':
-      if (prefix("foreach ")) return set(LineKind::Hits);
-      if (prefix("for ")) return loop();
-      break;
-    case 'U':
-      if (prefix("User counter: ")) return set(LineKind::Hits);
-      if (prefix("User annotation: ")) return set(LineKind::None);
-      break;
-    case 'm':
-      if (prefix("missing-default:")) return set(LineKind::Hits);
-      break;
-    case 'd':
-      if (prefix("default:")) return set(LineKind::Hits, endsInPlus);
-      if (prefix("do-while ")) return set(LineKind::TrueFalse);
-      if (whole("do")) return set(LineKind::None);
-      break;
-    case 'i':
-      if (prefix("if ")) return set(LineKind::TrueFalse);
-      break;
-    case 'e':
-      if (prefix("else if ")) return set(LineKind::TrueFalse);
-      if (prefix("expr-andor: ")) return set(LineKind::TrueFalse);
-      if (whole("else")) return set(LineKind::None);
-      break;
-    case 'w':
-      if (prefix("while ")) return loop();
-      break;
-    case '1':
-    case '2':
-    case '3':
-    case '4':
-    case '5':
-    case '6':
-    case '7':
-    case '8':
-    case '9':
-      // A numbered condition row.
-      if (mcdcView) return set(LineKind::None);
-      if (hasFirstCounter) return set(LineKind::CondFirst);
-      if (!hasSecondCounter) return Verdict::Strange;
-      return set(LineKind::CondSecond);
-    case 'C':
-      if (prefix("COND ")) return set(LineKind::TrueFalse);
-      break;
-    case 'M':
-      if (prefix("MC/DC ")) return set(LineKind::Mcdc);
-      break;
-    case '}':
-      if (whole("}")) return firstCounter();
-      if (whole("}+") || whole("}-")) return firstCounter(true);
-      break;
-    case 's':
-      if (prefix("switch ")) return set(LineKind::None);
-      break;
-    case '#':
-      if (prefix("#line ")) return set(LineKind::None);
-      break;
-    default:
-      break;
+// The keyword table. No description fits two rules, so their order does not matter. Rows
+// beginning "User " are longer than the window; they are decided in classifyRest().
+constexpr Rule kRules[] = {
+    {"FUNCTION ", Follow::Anything, kHits},
+    {"goto ", Follow::Anything, kHits},
+    {"continue", Follow::BlankOrNothing, kHits},
+    {"catch ", Follow::Anything, kHits},
+    {"case ", Follow::Anything, kHits | kPlusMarks},
+    {"const-", Follow::Anything, always(LineKind::Const)},
+    {"break", Follow::BlankOrNothing, kHits},
+    {"return", Follow::BlankOrNothing, kHits},
+    {"throw", Follow::BlankOrNothing, kHits},
+    {"ternary-?: ", Follow::Anything, kTrueFalse},
+    {"try", Follow::Nothing, firstCounter()},
+    {"__leave", Follow::Nothing, kHits},
+    {"__except", Follow::Nothing, kHits},
+    {"__finally", Follow::Nothing, kHits},
+    {"__try", Follow::Nothing, firstCounter()},
+    {"lambda-[]()", Follow::Nothing, kHits},
+    {"lambda-()->", Follow::Nothing, kHits},
+    {"foreach ", Follow::Anything, kHits},
+    {"for ", Follow::Anything, kLoop},
+    {"missing-default:", Follow::Anything, kHits},
+    {"default:", Follow::Anything, kHits | kPlusMarks},
+    {"do-while ", Follow::Anything, kTrueFalse},
+    {"do", Follow::Nothing, kPlain},
+    {"if ", Follow::Anything, kTrueFalse},
+    {"else if ", Follow::Anything, kTrueFalse},
+    {"expr-andor: ", Follow::Anything, kTrueFalse},
+    {"else", Follow::Nothing, kPlain},
+    {"while ", Follow::Anything, kLoop},
+    {"COND ", Follow::Anything, kTrueFalse},
+    {"MC/DC ", Follow::Anything, always(LineKind::Mcdc)},
+    {"}", Follow::Nothing, firstCounter()},
+    {"}+", Follow::Nothing, firstCounter(true)},
+    {"}-", Follow::Nothing, firstCounter(true)},
+    {"switch ", Follow::Anything, kPlain},
+    {"#line ", Follow::Anything, kPlain},
+};
+
+// A rule as it is tested. The window holds the description and, after it, its line end (a
+// carriage return or a line feed, which no literal holds) and whatever follows: a literal
+// longer than the description cannot fit it.
+struct Pattern {
+  char literal[kWindow] = {};
+  std::uint32_t compared = 0;    // bit i: character i belongs to the literal
+  std::uint32_t length = 0;      // of the literal
+  std::uint32_t blankAfter = 0;  // bit `length` when a blank may follow the literal
+  std::uint32_t anyFollow = 0;   // 1 when anything may follow it
+  std::uint64_t action = 0;      // 0 for an unused pattern
+};
+
+// The key of a description: its first three characters, fewer when it is shorter. Every
+// literal of fewer than three characters is a whole description, so a description that fits
+// a rule has the key of the rule's literal.
+constexpr std::size_t kKeyLength = 3;
+constexpr std::uint32_t keyOf(const char* window, std::size_t length) {
+  std::uint32_t key = 0;
+  for (std::size_t i = 0; i < kKeyLength && i < length; ++i) {
+    key |= std::uint32_t{static_cast<unsigned char>(window[i])} << (8 * i);
   }
-  return Verdict::NoRule;
+  return key;
 }
 
-[[noreturn]] void throwStrange(std::string_view line) {
+constexpr std::size_t kPatternsPerSlot = 2;
+
+struct Slot {
+  std::uint32_t key = ~std::uint32_t{0};  // matches no key: keys have three bytes at most
+  Pattern patterns[kPatternsPerSlot];
+};
+
+struct Table {
+  std::uint32_t multiplier = 0;
+  std::uint8_t slotOfHash[256] = {};  // slot 0 stays empty
+  Slot slots[std::size(kRules) + 1];
+  bool complete = false;
+};
+
+constexpr std::size_t hashOf(std::uint32_t key, std::uint32_t multiplier) {
+  return static_cast<std::size_t>((key * multiplier) >> 24);
+}
+
+// Groups the rules by key into slots, and looks for a multiplier that gives every key a hash
+// of its own.
+constexpr Table buildTable() {
+  Table table;
+  std::size_t used = 1;
+  for (const Rule& rule : kRules) {
+    const std::size_t length = rule.literal.size();
+    const bool fits = length != 0 && length <= kWindow &&
+                      (length < kWindow || rule.follow != Follow::BlankOrNothing) &&
+                      (length >= kKeyLength || rule.follow == Follow::Nothing);
+    if (!fits) return table;
+    const std::uint32_t key = keyOf(rule.literal.data(), length);
+    std::size_t slot = 1;
+    while (slot < used && table.slots[slot].key != key) ++slot;
+    if (slot == used) table.slots[used++].key = key;
+    std::size_t free = 0;
+    while (free < kPatternsPerSlot && table.slots[slot].patterns[free].action != 0) ++free;
+    if (free == kPatternsPerSlot) return table;
+    Pattern& pattern = table.slots[slot].patterns[free];
+    for (std::size_t i = 0; i < length; ++i) pattern.literal[i] = rule.literal[i];
+    pattern.compared = (std::uint32_t{1} << length) - 1;
+    pattern.length = static_cast<std::uint32_t>(length);
+    pattern.blankAfter = rule.follow == Follow::BlankOrNothing ? std::uint32_t{1} << length : 0;
+    pattern.anyFollow = rule.follow == Follow::Anything ? 1 : 0;
+    pattern.action = rule.action;
+  }
+  for (std::uint32_t multiplier = 0x9E3779B1u, attempt = 0; attempt < 4096;
+       ++attempt, multiplier += 0x6A09E668u) {
+    bool taken[256] = {};
+    bool distinct = true;
+    for (std::size_t slot = 1; slot < used && distinct; ++slot) {
+      const std::size_t hash = hashOf(table.slots[slot].key, multiplier);
+      distinct = !taken[hash];
+      taken[hash] = true;
+    }
+    if (!distinct) continue;
+    table.multiplier = multiplier;
+    for (std::size_t slot = 1; slot < used; ++slot) {
+      table.slotOfHash[hashOf(table.slots[slot].key, multiplier)] = static_cast<std::uint8_t>(slot);
+    }
+    table.complete = true;
+    break;
+  }
+  return table;
+}
+
+constexpr Table kTable = buildTable();
+static_assert(kTable.complete, "the keyword table needs another multiplier or more patterns");
+
+// Bit i set when a[i] == b[i], for the 16 characters from a and b.
+inline unsigned equalBits(const char* a, const char* b) {
+#if defined(__SSE2__)
+  const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+  const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(left, right)));
+#else
+  unsigned bits = 0;
+  for (std::size_t i = 0; i < kWindow; ++i) bits |= unsigned{a[i] == b[i]} << i;
+  return bits;
+#endif
+}
+
+constexpr char kBlankWindow[kWindow + 1] = "                ";
+
+// The first column at or after 30 that is not a blank; the line's length when there is none.
+// The line has more than 30 characters, so a window of 16 that ends at its end at the latest
+// covers column 30 and the usual indentations.
+std::size_t descriptionStart(std::string_view line) {
+  const std::size_t size = line.size();
+  std::size_t from = size >= column::kDescription + kWindow ? column::kDescription : size - kWindow;
+  unsigned nonBlank = ~equalBits(line.data() + from, kBlankWindow) & 0xFFFFu;
+  nonBlank &= ~0u << (column::kDescription - from);  // columns before 30 do not count
+  while (nonBlank == 0) {
+    from += kWindow;
+    if (from + kWindow > size) {
+      while (from < size && line[from] == ' ') ++from;
+      return from;
+    }
+    nonBlank = ~equalBits(line.data() + from, kBlankWindow) & 0xFFFFu;
+  }
+  return from + static_cast<std::size_t>(std::countr_zero(nonBlank));
+}
+
+// The action of the keyword rule or numbered condition row that the description fits, else 0.
+// `window` holds the description, `length` characters, then its line end and whatever follows,
+// 16 characters in all.
+inline std::uint64_t actionOf(const char* window, std::size_t length, bool mcdcView) {
+  std::uint32_t key = keyOf(window, kKeyLength);
+  static constexpr std::uint32_t kKeyMasks[] = {0, 0xFF, 0xFFFF, 0xFFFFFF};
+  key &= kKeyMasks[length < kKeyLength ? length : kKeyLength];
+  const Slot& slot = kTable.slots[kTable.slotOfHash[hashOf(key, kTable.multiplier)]];
+  const unsigned blanks = equalBits(window, kBlankWindow);
+  std::uint64_t action = 0;
+  for (const Pattern& pattern : slot.patterns) {
+    const unsigned equal = equalBits(window, pattern.literal);
+    const bool fits = ((equal & pattern.compared) == pattern.compared) &
+                      ((pattern.anyFollow != 0) | (length == pattern.length) |
+                       ((blanks & pattern.blankAfter) != 0));
+    action |= pattern.action & (std::uint64_t{0} - fits);
+  }
+  action &= std::uint64_t{0} - (slot.key == key);
+
+  const bool numbered = static_cast<unsigned char>(window[0]) - unsigned{'1'} < 9u;
+  const std::uint64_t rowAction = mcdcView ? kPlain : kConditionRow;
+  const std::uint64_t rowMask = std::uint64_t{0} - numbered;
+  return (rowAction & rowMask) | (action & ~rowMask);
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void throwStrange(std::string_view line) {
   throw Error("Strange profile listing line: " + std::string(line) + "\n");
+}
+
+// The rows that the keyword table leaves: "User " rows, labels (the line ends in ":" or ":+"),
+// and lines that fit no rule.
+[[gnu::noinline]] LineInfo classifyRest(std::string_view line, std::string_view description) {
+  if (startsWith(description, "User counter: ")) return LineInfo(LineKind::Hits, false);
+  if (startsWith(description, "User annotation: ")) return LineInfo(LineKind::None, false);
+  if (line.back() == ':') return LineInfo(LineKind::None, false);
+  if (line.substr(line.size() - 2) == ":+") return LineInfo(LineKind::None, true);
+  throwStrange(line);
+}
+
+[[gnu::always_inline]] inline LineInfo classifyAt(std::string_view line, std::size_t start,
+                                                  const char* window, bool mcdcView) {
+  const std::size_t length = line.size() - start;
+  const std::uint64_t action = actionOf(window, length, mcdcView);
+  if ((action & kDecided) == 0) return classifyRest(line, line.substr(start));
+  const unsigned counters = (line[column::kFirstCounterEnd] != ' ' ? 2u : 0u) |
+                            (line[column::kSecondCounterEnd] != ' ' ? 1u : 0u);
+  const unsigned bits = static_cast<unsigned>(action >> (8 * counters)) & 0xFFu;
+  if (bits == kStrange) throwStrange(line);
+  const bool plusMarks = (action & kPlusMarks) != 0 && line.back() == '+';
+  return LineInfo(static_cast<LineKind>(bits & 7u), (bits & 8u) != 0 || plusMarks);
 }
 
 }  // namespace
 
-LineInfo classifyLine(std::string_view line, bool mcdcView) {
+LineInfo classifyLine(std::string_view line, bool mcdcView, const char* readableEnd) {
   if (line.size() <= column::kDescription) throwStrange(line);
-  const std::string_view description = line.substr(descriptionStart(line));
-
-  Classification result;
-  switch (classifyDescription(line, description, mcdcView, result)) {
-    case Verdict::Decided:
-      break;
-    case Verdict::Strange:
-      throwStrange(line);
-    case Verdict::NoRule:
-      // Labels: the line ends in ":" or in ":+".
-      if (line.back() == ':') {
-        result = {LineKind::None, false};
-      } else if (line.size() >= 2 && line.substr(line.size() - 2) == ":+") {
-        result = {LineKind::None, true};
-      } else {
-        throwStrange(line);
-      }
-      break;
+  const std::size_t start = descriptionStart(line);
+  const char* description = line.data() + start;
+  if (readableEnd - description >= static_cast<std::ptrdiff_t>(kWindow)) {
+    return classifyAt(line, start, description, mcdcView);
   }
-  return LineInfo(result.kind, result.trailingMarker);
+  // Too near the end of the memory at hand: the window is a copy, with a line feed after the
+  // description as in the input.
+  char window[kWindow];
+  std::memset(window, '\n', sizeof window);
+  std::memcpy(window, description, std::min(line.size() - start, kWindow));
+  return classifyAt(line, start, window, mcdcView);
+}
+
+LineInfo classifyLine(std::string_view line, bool mcdcView) {
+  return classifyLine(line, mcdcView, line.data() + line.size());
 }
 
 }  // namespace qrvdiff

@@ -11,4 +11,8 @@ namespace qrvdiff {
 // "Strange profile listing line: <line>\n".
 LineInfo classifyLine(std::string_view line, bool mcdcView);
 
+// The same for a line as a LineReader gives it: in memory it is followed by its line end, and
+// everything up to `readableEnd` may be read.
+LineInfo classifyLine(std::string_view line, bool mcdcView, const char* readableEnd);
+
 }  // namespace qrvdiff

@@ -26,15 +26,31 @@ struct Outcome {
   std::int64_t lastIndex = 0;
 };
 
-Outcome classify(const std::string& text, bool mcdcView = false) {
-  LineRecord record{text.data(), static_cast<std::uint32_t>(text.size()), LineInfo()};
+Outcome classifyIn(const std::string& text, bool mcdcView, const std::string& after) {
+  // The line in place in a listing, followed by its line end and text that completes keywords.
+  const std::string listing = text + after;
+  const std::string_view line(listing.data(), text.size());
+  LineRecord record{line.data(), static_cast<std::uint32_t>(line.size()), LineInfo()};
   try {
-    record.info = classifyLine(text, mcdcView);
+    record.info = after.empty() ? classifyLine(line, mcdcView)
+                                : classifyLine(line, mcdcView, listing.data() + listing.size());
   } catch (const Error& error) {
     EXPECT_EQ(std::string(error.what()), "Strange profile listing line: " + text + "\n");
     return {true};
   }
   return {false, record.kind(), record.lastIndex()};
+}
+
+// The line alone, and in place as the parser classifies it: both ways must agree.
+Outcome classify(const std::string& text, bool mcdcView = false) {
+  const Outcome alone = classifyIn(text, mcdcView, "");
+  for (const char* after : {"\n", "\r\n", "\n while (x) :+ -while (0)\n"}) {
+    const Outcome inPlace = classifyIn(text, mcdcView, after);
+    EXPECT_EQ(inPlace.strange, alone.strange) << text;
+    EXPECT_EQ(inPlace.kind, alone.kind) << text;
+    EXPECT_EQ(inPlace.lastIndex, alone.lastIndex) << text;
+  }
+  return alone;
 }
 
 // One or more near misses for every first character that opens a keyword row: the keyword

@@ -17,9 +17,18 @@ struct Classified {
   std::int64_t lastIndex;
 };
 
+// Classifies the line alone, and in place in a listing as the parser does, where its line end
+// and more text follow it; both must agree.
 Classified classify(const std::string& text, bool mcdcView = false) {
   const LineRecord record{text.data(), static_cast<std::uint32_t>(text.size()),
                           classifyLine(text, mcdcView)};
+  for (const char* after : {"\n", "\r\n", "\nif (x)\n"}) {
+    const std::string listing = text + after + "--------------------";
+    const LineInfo inPlace = classifyLine(std::string_view(listing.data(), text.size()), mcdcView,
+                                          listing.data() + listing.size());
+    EXPECT_EQ(inPlace.kind(), record.kind()) << text;
+    EXPECT_EQ(inPlace.trailingMarker(), record.info.trailingMarker()) << text;
+  }
   return {record.kind(), record.lastIndex()};
 }
 
@@ -142,6 +151,10 @@ TEST(Classifier, TrailingMarkersLeftOutOfTheCompareLength) {
 
 TEST(Classifier, DescriptionIndentedByBlanksButNotTabs) {
   EXPECT_EQ(kindOf("4", "", "   }"), LineKind::Hits);
+  for (const std::size_t indent : {15, 16, 17, 31, 32, 33, 40}) {
+    EXPECT_EQ(kindOf("4", "", std::string(indent, ' ') + "}"), LineKind::Hits) << indent;
+    EXPECT_EQ(kindOf("", "2", std::string(indent, ' ') + "while (x)"), LineKind::TrueFalse);
+  }
   EXPECT_TRUE(isStrange(functionLine("4", "", ' ', 7, "\t}")));
   EXPECT_EQ(kindOf("4", "", "\tlabel:"), LineKind::None);
 }
@@ -149,6 +162,8 @@ TEST(Classifier, DescriptionIndentedByBlanksButNotTabs) {
 TEST(Classifier, ShortAndEmptyLinesAreStrange) {
   EXPECT_TRUE(isStrange(std::string(30, ' ')));
   EXPECT_TRUE(isStrange(std::string(31, ' ')));
+  EXPECT_TRUE(isStrange(std::string(46, ' ')));
+  EXPECT_TRUE(isStrange(std::string(100, ' ')));
   EXPECT_TRUE(isStrange(functionLine("1", "", ' ', 7, "    ")));
   EXPECT_FALSE(isStrange(std::string(30, ' ') + ":"));
 }

@@ -87,6 +87,8 @@ class LineReader {
   std::string_view line() const { return line_; }
   // Just past the line feed of the line last read.
   const char* afterLine() const { return begin_; }
+  // The end of the input at hand in memory, which the line last read lies in front of.
+  const char* dataEnd() const { return end_; }
   // Where in the input the line last read begins, and where the next one begins, in bytes.
   std::uint64_t lineOffset() const { return offsetOf(line_.data()); }
   std::uint64_t offsetAfterLine() const { return offsetOf(begin_); }

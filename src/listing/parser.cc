@@ -189,7 +189,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   if (textInFile_ && keepFunctionLines_) function.keptFunctionLine = listing_.arena.store(line());
   if (copied) listing_.arena.beginRun();
   const auto appendLine = [&] {
-    listing_.lineInfos.push_back(classifyLine(line(), mcdcView_));
+    listing_.lineInfos.push_back(classifyLine(line(), mcdcView_, reader_.dataEnd()));
     if (copied) {
       listing_.arena.storeInRun(line());
       return;
