@@ -43,6 +43,7 @@ LineReader::LineReader(std::string_view wholeInput, std::string path)
 
 bool LineReader::refill() {
   if (sourceEnded_) return false;
+  if (refillListener_ != nullptr) refillListener_->beforeRefill();
   const std::size_t pending = static_cast<std::size_t>(end_ - begin_);
   originOffset_ = offsetOf(begin_);
   if (pending != 0 && begin_ != buffer_.data()) std::memmove(buffer_.data(), begin_, pending);

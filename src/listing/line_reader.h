@@ -41,6 +41,15 @@ class MemorySource final : public ByteSource {
   std::string_view bytes_;
 };
 
+// Told by a LineReader before it refills its block, after which the lines read so far are gone.
+class RefillListener {
+ public:
+  virtual void beforeRefill() = 0;
+
+ protected:
+  ~RefillListener() = default;
+};
+
 // Splits a listing into lines, strictly front to back. A line is the text before a line feed,
 // without a carriage return that directly precedes the line feed; it may hold at most
 // kMaxLineLength characters and no NUL byte. The input is read in large blocks.
@@ -96,6 +105,9 @@ class LineReader {
   const std::string& path() const { return path_; }
   // True when every line read stays valid as long as the input does.
   bool linesAreStable() const { return source_ == nullptr; }
+  // Lines stay valid until the next call of next() that refills the block; `listener` (or none)
+  // hears of it before, and may still use them then.
+  void setRefillListener(RefillListener* listener) { refillListener_ = listener; }
 
  private:
   // The longest stretch that can hold a line: its characters, a carriage return and the line feed.
@@ -118,6 +130,7 @@ class LineReader {
   const char* end_;
   // Positioned at begin_ while lines are read on the common path; watches for NUL bytes.
   LineFeedScanner<true> lineFeeds_;
+  RefillListener* refillListener_ = nullptr;
   bool sourceEnded_ = false;
   bool stopped_ = false;
   std::string_view line_;

@@ -40,7 +40,7 @@ bool isLineDirective(std::string_view line) {
 
 // The state of reading one listing: the reader, the listing being filled, and what the line
 // classifier needs to know of listing 2.
-class ListingParser {
+class ListingParser final : private RefillListener {
  public:
   ListingParser(LineReader& reader, ProfileListing& listing, bool mcdcView)
       : reader_(reader),
@@ -48,7 +48,11 @@ class ListingParser {
         mcdcView_(mcdcView),
         textInFile_(!reader.linesAreStable() && listing.textFile.has_value()) {
     listing_.linesReadInPlace = reader.linesAreStable() || textInFile_;
+    reader_.setRefillListener(this);
   }
+  ~ListingParser() { reader_.setRefillListener(nullptr); }
+  ListingParser(const ListingParser&) = delete;
+  ListingParser& operator=(const ListingParser&) = delete;
 
   void readListingHeader();
   void readFileSection();
@@ -69,6 +73,17 @@ class ListingParser {
 
  private:
   void readFunctionSection(std::optional<std::string_view> lineDirective, bool functionForm);
+  // A function's lines are classified once they are all read, or before they are gone. Apart
+  // from the reading, classifying one line then no longer waits for the line before, which
+  // overlaps their work. A line that fits no rule still ends the run before any later fault.
+  void classifyPendingLines() {
+    const char* const readableEnd = reader_.dataEnd();
+    for (const std::string_view pending : pendingLines_) {
+      listing_.lineInfos.push_back(classifyLine(pending, mcdcView_, readableEnd));
+    }
+    pendingLines_.clear();
+  }
+  void beforeRefill() override { classifyPendingLines(); }
   // The current line, made to outlive the next read: input that is whole in memory is used in
   // place, streamed input is copied.
   std::string_view store() {
@@ -90,6 +105,7 @@ class ListingParser {
   bool textInFile_;
   bool keepFunctionLines_ = false;
   bool countStopLines_ = false;
+  std::vector<std::string_view> pendingLines_;
   std::size_t stopLines_ = 0;
 };
 
@@ -189,7 +205,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   if (textInFile_ && keepFunctionLines_) function.keptFunctionLine = listing_.arena.store(line());
   if (copied) listing_.arena.beginRun();
   const auto appendLine = [&] {
-    listing_.lineInfos.push_back(classifyLine(line(), mcdcView_, reader_.dataEnd()));
+    pendingLines_.push_back(line());
     if (copied) {
       listing_.arena.storeInRun(line());
       return;
@@ -220,16 +236,23 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
 
   if (functionForm) {
     appendLine();
+    classifyPendingLines();
     keepText();
     function.coveredCount = line()[column::kCoverageFlag] == ' ' ? 1 : 0;
     function.pointCount = 1;
     function.statementNA = true;
     readLine();
   } else {
-    while (!line().empty()) {
-      appendLine();
-      readLine();
+    try {
+      while (!line().empty()) {
+        appendLine();
+        readLine();
+      }
+    } catch (...) {
+      classifyPendingLines();  // a strange line before the fault is reported first
+      throw;
     }
+    classifyPendingLines();
     keepText();
 
     readLine();
