@@ -65,7 +65,7 @@ class ListingSource final : public ByteSource {
 // the same line; that is checked against listing 2's sections afterwards.
 struct SpeculativeRead {
   std::unique_ptr<ProfileListing> listing = std::make_unique<ProfileListing>();
-  LargeVector<SectionChoice> choices;
+  GuessedVector<SectionChoice> choices;
   std::exception_ptr failure;
 };
 

@@ -61,12 +61,13 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   {
     FileSink sink(output);
     // Large blocks, written in smaller pieces; smaller ones for small listings, whose run is over
-    // before large fresh blocks would have paid for themselves. The pairing thread whose section
-    // is next in turn writes it itself: a writing thread of its own only took processor time from
-    // the two pairing threads, and its second block cost fresh memory (slower at 10 and 100 MiB,
-    // no faster at 1 GiB).
+    // before large fresh blocks would have paid for themselves. At most one huge page: the block
+    // is then one that reading the listings gave back, not fresh memory. The pairing thread whose
+    // section is next in turn writes it itself: a writing thread of its own only took processor
+    // time from the two pairing threads, and its second block cost fresh memory (slower at 10 and
+    // 100 MiB, no faster at 1 GiB).
     constexpr std::size_t kSmallestBlock = 256 << 10;
-    constexpr std::size_t kLargestBlock = 4 << 20;
+    constexpr std::size_t kLargestBlock = 2 << 20;
     const std::size_t blockSize = inputs.size2
                                       ? static_cast<std::size_t>(std::clamp<std::uint64_t>(
                                             *inputs.size2 / 16, kSmallestBlock, kLargestBlock))

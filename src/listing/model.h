@@ -249,7 +249,7 @@ struct ListingTextFile {
 struct ProfileListing {
   std::optional<std::string_view> producedAt;
   std::optional<std::string_view> coverageView;
-  LargeVector<MonitoredFile> files;
+  GuessedVector<MonitoredFile> files;
   LargeVector<std::string_view> includes;
   LargeVector<FunctionRecord> functions;
   LargeVector<LineInfo> lineInfos;

@@ -55,7 +55,7 @@ struct FirstListingRules {
   // Sections with these opening lines are read, the others skipped; none: every section is read.
   const HeaderSet* knownHeaders;
   bool mcdcView;  // listing 2's view, which the line classifier follows
-  LargeVector<SectionChoice>* choices = nullptr;  // when given, every choice is recorded
+  GuessedVector<SectionChoice>* choices = nullptr;  // when given, every choice is recorded
   const std::atomic<bool>* cancelled = nullptr;   // when given and set, reading stops early
 };
 

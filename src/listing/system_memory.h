@@ -19,26 +19,37 @@ namespace qrvdiff {
 // are backed by huge pages: filling a gigabyte of fresh memory in 4 KiB pages costs a quarter of
 // a million page faults, in 2 MiB pages five hundred. Elsewhere they come from the ordinary heap.
 // allocateLargeBlock throws std::bad_alloc when memory runs out.
-void* allocateLargeBlock(std::size_t size);
-void freeLargeBlock(void* block, std::size_t size) noexcept;
+enum class BlockUse {
+  Dense,        // filled from the start: huge pages throughout
+  SparseStart,  // sized by a generous guess, often used only a little: the first 2 MiB come in
+                // small pages, so that a small use does not pay for the zeroing of a huge page
+};
+void* allocateLargeBlock(std::size_t size, BlockUse use = BlockUse::Dense);
+// `use` as the block was allocated with.
+void freeLargeBlock(void* block, std::size_t size, BlockUse use = BlockUse::Dense) noexcept;
 
 // Allocator for std::vector that takes large arrays from allocateLargeBlock.
-template <typename T>
+template <typename T, BlockUse kUse = BlockUse::Dense>
 struct LargeBlockAllocator {
   using value_type = T;
+  template <typename U>
+  struct rebind {
+    using other = LargeBlockAllocator<U, kUse>;
+  };
   LargeBlockAllocator() = default;
   template <typename U>
-  LargeBlockAllocator(const LargeBlockAllocator<U>&) {}  // NOLINT: converting, as allocators are
+  LargeBlockAllocator(const LargeBlockAllocator<U, kUse>&) {
+  }  // NOLINT: converting, as allocators are
 
   T* allocate(std::size_t count) {
     if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
-    return static_cast<T*>(allocateLargeBlock(count * sizeof(T)));
+    return static_cast<T*>(allocateLargeBlock(count * sizeof(T), kUse));
   }
   void deallocate(T* block, std::size_t count) noexcept {
-    freeLargeBlock(block, count * sizeof(T));
+    freeLargeBlock(block, count * sizeof(T), kUse);
   }
   template <typename U>
-  bool operator==(const LargeBlockAllocator<U>&) const {
+  bool operator==(const LargeBlockAllocator<U, kUse>&) const {
     return true;
   }
 };
@@ -46,6 +57,9 @@ struct LargeBlockAllocator {
 // A vector whose large arrays come from allocateLargeBlock.
 template <typename T>
 using LargeVector = std::vector<T, LargeBlockAllocator<T>>;
+// The same for an array reserved by a generous guess (see BlockUse::SparseStart).
+template <typename T>
+using GuessedVector = std::vector<T, LargeBlockAllocator<T, BlockUse::SparseStart>>;
 
 // Bytes from allocateLargeBlock, at least as many as asked for: sizes from 1 MiB on are rounded
 // up to whole huge pages, so that a large buffer costs few page faults.
