@@ -147,10 +147,10 @@ struct Slot {
   Pattern patterns[kPatternsPerSlot];
 };
 
+// Slots are found by the hash of the key alone, without a further look-up on the way.
 struct Table {
   std::uint32_t multiplier = 0;
-  std::uint8_t slotOfHash[256] = {};  // slot 0 stays empty
-  Slot slots[std::size(kRules) + 1];
+  Slot slots[256];  // by hash; a slot without rules has a key that matches none
   bool complete = false;
 };
 
@@ -162,7 +162,8 @@ constexpr std::size_t hashOf(std::uint32_t key, std::uint32_t multiplier) {
 // of its own.
 constexpr Table buildTable() {
   Table table;
-  std::size_t used = 1;
+  Slot grouped[std::size(kRules)];
+  std::size_t used = 0;
   for (const Rule& rule : kRules) {
     const std::size_t length = rule.literal.size();
     const bool fits = length != 0 && length <= kWindow &&
@@ -170,13 +171,13 @@ constexpr Table buildTable() {
                       (length >= kKeyLength || rule.follow == Follow::Nothing);
     if (!fits) return table;
     const std::uint32_t key = keyOf(rule.literal.data(), length);
-    std::size_t slot = 1;
-    while (slot < used && table.slots[slot].key != key) ++slot;
-    if (slot == used) table.slots[used++].key = key;
+    std::size_t slot = 0;
+    while (slot < used && grouped[slot].key != key) ++slot;
+    if (slot == used) grouped[used++].key = key;
     std::size_t free = 0;
-    while (free < kPatternsPerSlot && table.slots[slot].patterns[free].action != 0) ++free;
+    while (free < kPatternsPerSlot && grouped[slot].patterns[free].action != 0) ++free;
     if (free == kPatternsPerSlot) return table;
-    Pattern& pattern = table.slots[slot].patterns[free];
+    Pattern& pattern = grouped[slot].patterns[free];
     for (std::size_t i = 0; i < length; ++i) pattern.literal[i] = rule.literal[i];
     pattern.compared = (std::uint32_t{1} << length) - 1;
     pattern.length = static_cast<std::uint32_t>(length);
@@ -188,15 +189,15 @@ constexpr Table buildTable() {
        ++attempt, multiplier += 0x6A09E668u) {
     bool taken[256] = {};
     bool distinct = true;
-    for (std::size_t slot = 1; slot < used && distinct; ++slot) {
-      const std::size_t hash = hashOf(table.slots[slot].key, multiplier);
+    for (std::size_t slot = 0; slot < used && distinct; ++slot) {
+      const std::size_t hash = hashOf(grouped[slot].key, multiplier);
       distinct = !taken[hash];
       taken[hash] = true;
     }
     if (!distinct) continue;
     table.multiplier = multiplier;
-    for (std::size_t slot = 1; slot < used; ++slot) {
-      table.slotOfHash[hashOf(table.slots[slot].key, multiplier)] = static_cast<std::uint8_t>(slot);
+    for (std::size_t slot = 0; slot < used; ++slot) {
+      table.slots[hashOf(grouped[slot].key, multiplier)] = grouped[slot];
     }
     table.complete = true;
     break;
@@ -245,10 +246,15 @@ std::size_t descriptionStart(std::string_view line) {
 // `window` holds the description, `length` characters, then its line end and whatever follows,
 // 16 characters in all.
 inline std::uint64_t actionOf(const char* window, std::size_t length, bool mcdcView) {
-  std::uint32_t key = keyOf(window, kKeyLength);
+  std::uint32_t key;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&key, window, sizeof key);  // the window holds 16 characters
+  } else {
+    key = keyOf(window, kKeyLength);
+  }
   static constexpr std::uint32_t kKeyMasks[] = {0, 0xFF, 0xFFFF, 0xFFFFFF};
   key &= kKeyMasks[length < kKeyLength ? length : kKeyLength];
-  const Slot& slot = kTable.slots[kTable.slotOfHash[hashOf(key, kTable.multiplier)]];
+  const Slot& slot = kTable.slots[hashOf(key, kTable.multiplier)];
   const unsigned blanks = equalBits(window, kBlankWindow);
   std::uint64_t action = 0;
   for (const Pattern& pattern : slot.patterns) {
@@ -295,11 +301,14 @@ inline std::uint64_t actionOf(const char* window, std::size_t length, bool mcdcV
 
 }  // namespace
 
-LineInfo classifyLine(std::string_view line, bool mcdcView, const char* readableEnd) {
+namespace {
+
+[[gnu::always_inline]] inline LineInfo classifyInPlace(std::string_view line, bool mcdcView,
+                                                       const char* readableEnd) {
   if (line.size() <= column::kDescription) throwStrange(line);
   const std::size_t start = descriptionStart(line);
   const char* description = line.data() + start;
-  if (readableEnd - description >= static_cast<std::ptrdiff_t>(kWindow)) {
+  if (readableEnd - description >= static_cast<std::ptrdiff_t>(kWindow)) [[likely]] {
     return classifyAt(line, start, description, mcdcView);
   }
   // Too near the end of the memory at hand: the window is a copy, with a line feed after the
@@ -308,6 +317,17 @@ LineInfo classifyLine(std::string_view line, bool mcdcView, const char* readable
   std::memset(window, '\n', sizeof window);
   std::memcpy(window, description, std::min(line.size() - start, kWindow));
   return classifyAt(line, start, window, mcdcView);
+}
+
+}  // namespace
+
+LineInfo classifyLine(std::string_view line, bool mcdcView, const char* readableEnd) {
+  return classifyInPlace(line, mcdcView, readableEnd);
+}
+
+void classifyLines(std::span<const std::string_view> lines, bool mcdcView, const char* readableEnd,
+                   LineInfo* infos) {
+  for (const std::string_view line : lines) *infos++ = classifyInPlace(line, mcdcView, readableEnd);
 }
 
 LineInfo classifyLine(std::string_view line, bool mcdcView) {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <span>
+#include <string_view>
+
 #include "listing/model.h"
 
 namespace qrvdiff {
@@ -14,5 +17,10 @@ LineInfo classifyLine(std::string_view line, bool mcdcView);
 // The same for a line as a LineReader gives it: in memory it is followed by its line end, and
 // everything up to `readableEnd` may be read.
 LineInfo classifyLine(std::string_view line, bool mcdcView, const char* readableEnd);
+
+// classifyLine() for each of `lines`, in order, into infos[0], infos[1], ...; lines as for the
+// overload above. A strange line ends the run with the infos before it filled in.
+void classifyLines(std::span<const std::string_view> lines, bool mcdcView, const char* readableEnd,
+                   LineInfo* infos);
 
 }  // namespace qrvdiff

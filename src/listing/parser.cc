@@ -77,10 +77,9 @@ class ListingParser final : private RefillListener {
   // from the reading, classifying one line then no longer waits for the line before, which
   // overlaps their work. A line that fits no rule still ends the run before any later fault.
   void classifyPendingLines() {
-    const char* const readableEnd = reader_.dataEnd();
-    for (const std::string_view pending : pendingLines_) {
-      listing_.lineInfos.push_back(classifyLine(pending, mcdcView_, readableEnd));
-    }
+    const std::size_t first = listing_.lineInfos.size();
+    listing_.lineInfos.resize(first + pendingLines_.size());
+    classifyLines(pendingLines_, mcdcView_, reader_.dataEnd(), listing_.lineInfos.data() + first);
     pendingLines_.clear();
   }
   void beforeRefill() override { classifyPendingLines(); }
