@@ -21,10 +21,9 @@ namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 constexpr std::size_t kPairingKeyColumn = 31;
-constexpr std::size_t kSectionInOneRead = 8 << 20;
 
-// The part of a FUNCTION line that pairs functions, from the loaded text of a listing-2 function
-// or the kept line of a listing-1 function.
+// The part of a FUNCTION line that pairs functions, from the loaded text of a function or the
+// kept line of a listing-1 function.
 std::string_view pairingKey(const char* functionLine, const FunctionRecord& function) {
   return std::string_view(functionLine, function.functionLineLength).substr(kPairingKeyColumn);
 }
@@ -36,16 +35,24 @@ std::string_view pairingKey(const char* functionLine, const FunctionRecord& func
 // reused for the next: it stays small and in the caches.
 class CandidateIndex {
  public:
-  // Indexes the untaken functions of `first.files[fileIndex]`, in place of what it held.
-  void indexFile(const ProfileListing& first, std::size_t fileIndex) {
+  // Indexes the untaken functions of `first.files[fileIndex]`, in place of what it held. Their
+  // FUNCTION lines are kept copies, or come from the section, which `firstTexts` loads whole
+  // and then keeps for as long as its functions are loaded one by one.
+  void indexFile(const ProfileListing& first, std::size_t fileIndex, SectionLoader& firstTexts) {
     const MonitoredFile& file = first.files[fileIndex];
     functions_ = first.functionsBegin(file);
+    firstTexts.loadSection(first, file, kSectionLoadedWhole);
     index_.reset(file.functionCount);
     chains_.clear();
     next_.assign(file.functionCount, kNoFunction);
+    functionLines_.resize(file.functionCount);
     for (std::uint32_t i = 0; i < file.functionCount; ++i) {
       if (functions_[i].taken) continue;
-      const std::string_view key = pairingKey(functions_[i].keptFunctionLine, functions_[i]);
+      const FunctionRecord& function = functions_[i];
+      functionLines_[i] = function.keptFunctionLine != nullptr
+                              ? function.keptFunctionLine
+                              : firstTexts.textOf(first, file, function);
+      const std::string_view key = pairingKey(functionLines_[i], function);
       const std::uint64_t hash = hashText(key);
       const std::uint32_t chain = findChain(hash, key);
       if (chain == HashedIndex::kNotFound) {
@@ -79,15 +86,16 @@ class CandidateIndex {
   std::uint32_t findChain(std::uint64_t hash, std::string_view key) const {
     return index_.find(hash, [&](std::uint32_t chain) {
       // The tail has the chain's key for as long as the chain exists.
-      const FunctionRecord& tail = functions_[chains_[chain].tail];
-      return pairingKey(tail.keptFunctionLine, tail) == key;
+      const std::uint32_t tail = chains_[chain].tail;
+      return pairingKey(functionLines_[tail], functions_[tail]) == key;
     });
   }
 
   const FunctionRecord* functions_ = nullptr;
   HashedIndex index_{0};
   std::vector<Chain> chains_;
-  std::vector<std::uint32_t> next_;  // the next function of the same chain
+  std::vector<std::uint32_t> next_;         // the next function of the same chain
+  std::vector<const char*> functionLines_;  // of the indexed functions
 };
 
 bool sameLine(const LineRecord& second, const LineRecord& first) {
@@ -237,11 +245,11 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
     SectionLoader firstTexts;
     for (std::size_t group = nextGroup++; group < groupStarts.size(); group = nextGroup++) {
       const std::size_t partner = partners[groupStarts[group]];
-      if (partner != kNone) candidates.indexFile(first, partner);
+      if (partner != kNone) candidates.indexFile(first, partner, firstTexts);
       for (std::size_t f = groupStarts[group]; f != kNone; f = nextInGroup[f]) {
         const MonitoredFile& file = second.files[f];
         // The whole section at once, unless it is very large: the handler may want it again.
-        if (handler != nullptr) secondTexts.loadSection(second, file, kSectionInOneRead);
+        if (handler != nullptr) secondTexts.loadSection(second, file, kSectionLoadedWhole);
         for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
           FunctionRecord& function = second.functions[i];
           function.pairState = PairState::NotAvailable;

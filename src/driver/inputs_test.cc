@@ -19,6 +19,7 @@
 #include "compare/pairing.h"
 #include "compare/tallies.h"
 #include "driver/error.h"
+#include "listing/section_loader.h"
 #include "report/writer.h"
 #include "support/compared_text.h"
 #include "support/listing_lines.h"
@@ -97,6 +98,42 @@ TEST_F(ListingFiles, TextsReadAgainFromTheFilesGiveTheSameOutput) {
       }
     }
   }
+}
+
+// Pairing takes listing 1's FUNCTION lines from the loaded section, or, for a section too large
+// to be loaded whole, from copies kept while reading: both ways pair as in memory.
+TEST_F(ListingFiles, FunctionLinesOfSectionsTooLargeToLoadWholeAreKept) {
+  std::string texts[2];
+  for (const int listing : {0, 1}) {
+    std::vector<std::string> functions;
+    for (int f = 0; f < 36000; ++f) {
+      const bool covered = (f % 5 == 0) == (listing == 1);
+      functions.push_back(functionSection(
+          {functionLine("1", "", ' ', 10 + f, "FUNCTION f" + std::to_string(f % 30000) + "()"),
+           functionLine(covered ? "2" : "0", "", covered ? ' ' : '-', 11 + f, "return x;")}));
+    }
+    if (listing == 0) std::reverse(functions.begin(), functions.end());
+    std::string large;
+    for (const std::string& function : functions) large += function;
+    ASSERT_GT(large.size(), kSectionLoadedWhole);
+    texts[listing] = testing::listingHeaderText() + testing::fileSectionHead("src/large.c") +
+                     large + testing::fileSectionTail("src/large.c") +
+                     testing::fileSectionHead("src/small.c") + functions[7] + functions[8] +
+                     testing::fileSectionTail("src/small.c") + testing::summaryText();
+  }
+  const std::string expected = testing::comparedText(texts[0], texts[1]);
+  ListingInputs inputs;
+  readBothListings(write("l1.txt", texts[0]), write("l2.txt", texts[1]), "", inputs);
+  ASSERT_TRUE(inputs.listing1->textFile);
+  ASSERT_NE(inputs.listing1->functions[0].keptFunctionLine, nullptr);      // the large section
+  ASSERT_EQ(inputs.listing1->functions.back().keptFunctionLine, nullptr);  // the small one
+  pairFiles(*inputs.listing2, *inputs.listing1, 2);
+  computeTallies(*inputs.listing2);
+  testing::StringSink sink;
+  OutputBuffer out(sink);
+  writeComparedListing(*inputs.listing2, *inputs.listing1, testing::kTestReportHeader, out);
+  out.flush();
+  EXPECT_EQ(sink.bytes, expected);
 }
 
 // A listing that is also the output is copied as it is read: the output empties it.

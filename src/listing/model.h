@@ -140,8 +140,9 @@ struct FunctionRecord {
   // (ProfileListing::textFile): `text` is then set each time the function is loaded.
   std::uint64_t textPosition = 0;
   // The FUNCTION line, kept where `text` may change: in a listing read in memory it is the
-  // start of `text`; of a listing whose texts stay in the file, only listing 1 keeps a copy
-  // (its lines are looked up while pairing), listing 2 none.
+  // start of `text`. Of a listing whose texts stay in the file, listing 2 keeps none, and
+  // listing 1 a copy only in sections too large to be loaded whole (kSectionLoadedWhole) when
+  // they are paired; pairing takes the others from the loaded section.
   const char* keptFunctionLine = nullptr;
   std::size_t firstLine = 0;
   std::size_t lineCount = 0;

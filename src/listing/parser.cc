@@ -5,6 +5,7 @@
 
 #include "driver/error.h"
 #include "listing/classifier.h"
+#include "listing/section_loader.h"
 #include "listing/text_match.h"
 
 namespace qrvdiff {
@@ -73,6 +74,8 @@ class ListingParser final : private RefillListener {
 
  private:
   void readFunctionSection(std::optional<std::string_view> lineDirective, bool functionForm);
+  // Keeps the FUNCTION lines of `file`, just read, where pairing cannot take them from the file.
+  void settleFunctionLines(const MonitoredFile& file);
   // A function's lines are classified once they are all read, or before they are gone. Apart
   // from the reading, classifying one line then no longer waits for the line before, which
   // overlaps their work. A line that fits no rule still ends the run before any later fault.
@@ -105,6 +108,10 @@ class ListingParser final : private RefillListener {
   bool keepFunctionLines_ = false;
   bool countStopLines_ = false;
   std::vector<std::string_view> pendingLines_;
+  // The FUNCTION lines of the file section being read, each followed by a line feed, and where
+  // each begins; only when function texts stay in the file and listing 1 is read.
+  std::string keptLines_;
+  std::vector<std::size_t> keptLineStarts_;
   std::size_t stopLines_ = 0;
 };
 
@@ -170,6 +177,7 @@ void ListingParser::readFileSection() {
     readFunctionSection(lineDirective, functionForm);
   }
   file.functionCount = listing_.functions.size() - file.firstFunction;
+  if (textInFile_ && keepFunctionLines_) settleFunctionLines(file);
 
   expect(line().empty());
   readLine();
@@ -184,6 +192,19 @@ void ListingParser::readFileSection() {
     expect(line().empty());
   }
   readLine();
+}
+
+void ListingParser::settleFunctionLines(const MonitoredFile& file) {
+  // A section that is paired from memory offers its FUNCTION lines from there; the others keep
+  // copies, which would otherwise take fresh memory for every function of the listing.
+  if (functionsExtent(listing_, file) > kSectionLoadedWhole) {
+    const char* const copies = listing_.arena.store(keptLines_);
+    for (std::size_t i = 0; i < file.functionCount; ++i) {
+      listing_.functions[file.firstFunction + i].keptFunctionLine = copies + keptLineStarts_[i];
+    }
+  }
+  keptLines_.clear();
+  keptLineStarts_.clear();
 }
 
 void ListingParser::readFunctionSection(std::optional<std::string_view> lineDirective,
@@ -201,7 +222,10 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   const char* textEnd = textStart;
   const std::uint64_t textPosition = reader_.lineOffset();
   std::uint64_t textEndPosition = textPosition;
-  if (textInFile_ && keepFunctionLines_) function.keptFunctionLine = listing_.arena.store(line());
+  if (textInFile_ && keepFunctionLines_) {
+    keptLineStarts_.push_back(keptLines_.size());
+    keptLines_.append(line()).push_back('\n');
+  }
   if (copied) listing_.arena.beginRun();
   const auto appendLine = [&] {
     pendingLines_.push_back(line());

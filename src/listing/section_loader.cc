@@ -30,13 +30,18 @@ void SectionLoader::read(const ProfileListing& listing, const MonitoredFile& fil
   loadedEnd_ = begin + count;
 }
 
+std::uint64_t functionsExtent(const ProfileListing& listing, const MonitoredFile& file) {
+  if (!listing.textFile || file.functionCount == 0) return 0;
+  const FunctionRecord& first = listing.functions[file.firstFunction];
+  const FunctionRecord& last = listing.functions[file.firstFunction + file.functionCount - 1];
+  return last.textPosition + last.extentInFile() - first.textPosition;
+}
+
 void SectionLoader::loadSection(const ProfileListing& listing, const MonitoredFile& file,
                                 std::size_t mostBytes) {
   if (!listing.textFile || file.functionCount == 0) return;
-  const FunctionRecord& first = listing.functions[file.firstFunction];
-  const FunctionRecord& last = listing.functions[file.firstFunction + file.functionCount - 1];
-  const std::uint64_t begin = first.textPosition;
-  const std::uint64_t end = last.textPosition + last.extentInFile();
+  const std::uint64_t begin = listing.functions[file.firstFunction].textPosition;
+  const std::uint64_t end = begin + functionsExtent(listing, file);
   if (end - begin > mostBytes) return;
   if (&listing == loadedListing_ && begin >= loadedBegin_ && end <= loadedEnd_) return;
   read(listing, file, begin, static_cast<std::size_t>(end - begin));

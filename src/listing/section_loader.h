@@ -8,6 +8,14 @@
 
 namespace qrvdiff {
 
+// File sections whose functions take at most this many bytes of the listing file are brought
+// into memory whole when they are paired.
+inline constexpr std::size_t kSectionLoadedWhole = std::size_t{8} << 20;
+
+// The bytes of the listing file from the text of the first function of `file` to the end of its
+// last; 0 for a section without functions or a listing not read from a file.
+std::uint64_t functionsExtent(const ProfileListing& listing, const MonitoredFile& file);
+
 // Brings the text of a function into memory, for a listing whose function texts stay in the
 // listing file (the record is then pointed at it with FunctionRecord::placeText). Reading a file
 // again through one reused buffer costs a copy; keeping a gigabyte listing mapped or copied costs
