@@ -47,6 +47,9 @@ class ListingSource final : public ByteSource {
       : descriptor_(listing.textFile ? listing.textFile->descriptor : -1) {
     if (descriptor_ < 0) stream_.emplace(file);
   }
+  // From byte `offset` on, of a listing that can be read again.
+  ListingSource(const ListingTextFile& file, std::uint64_t offset)
+      : descriptor_(file.descriptor), offset_(offset) {}
   std::size_t read(char* buffer, std::size_t capacity) override {
     if (stream_) return stream_->read(buffer, capacity);
     const std::size_t count = readAt(descriptor_, buffer, capacity, offset_);
@@ -69,17 +72,90 @@ struct SpeculativeRead {
   std::exception_ptr failure;
 };
 
+// The end of a listing, read by the thread that is done with its own listing while the other
+// thread still reads this one (see ListingSplit).
+struct TailRead {
+  ListingSplit split;
+  std::unique_ptr<ProfileListing> listing;
+  GuessedVector<SectionChoice> choices;  // listing 1's
+  bool complete = false;                 // read to the end without a fault
+};
+
+// Both threads of a run, when done with their own listing, may help with the other's; only the
+// first to be done does.
+struct Helping {
+  std::atomic<bool> taken{false};
+  std::uint64_t smallestTail;
+};
+
+// Where the first "MONITORED " line at or after byte `from` of the file begins; ~0 when none
+// begins before `size`.
+std::uint64_t sectionStartFrom(int descriptor, std::uint64_t from, std::uint64_t size) {
+  constexpr std::string_view kOpening = "\nMONITORED ";
+  constexpr std::size_t kWindow = 64 << 10;
+  std::string window(kWindow, '\0');
+  // Each window starts at a line feed's possible place: one byte before a line start.
+  for (std::uint64_t at = from - 1; at < size; at += kWindow - kOpening.size()) {
+    const std::size_t count = readAt(descriptor, window.data(), kWindow, at);
+    const std::size_t found = std::string_view(window.data(), count).find(kOpening);
+    if (found != std::string_view::npos) return at + found + 1;
+    if (count < kWindow) break;
+  }
+  return ListingSplit::kUnclaimed;
+}
+
+// Reads the second half of what is left of `owned`, which another thread is reading from the
+// start, when enough is left. `owned` is one of the two listings of the run; its file, size and
+// header fields are settled once its reading thread has reached the file sections.
+void readTail(const ProfileListing& owned, bool listing1, bool mcdcView, Helping& helping,
+              TailRead& tail) {
+  if (helping.taken.exchange(true)) return;
+  const std::uint64_t progress = tail.split.progress();
+  if (progress == 0) return;  // still in the header
+  const ListingTextFile& file = *owned.textFile;
+  const std::uint64_t size = file.state.size;
+  if (progress >= size || size - progress < 2 * helping.smallestTail) return;
+  const std::uint64_t offset =
+      sectionStartFrom(file.descriptor, progress + (size - progress) / 2, size);
+  if (offset == ListingSplit::kUnclaimed || !tail.split.claim(offset)) return;
+  tail.listing = std::make_unique<ProfileListing>();
+  ProfileListing& listing = *tail.listing;
+  listing.textFile = file;
+  listing.producedAt = owned.producedAt;
+  listing.coverageView = owned.coverageView;
+  reserveForListingSize(listing, size - offset);
+  try {
+    ListingSource source(file, offset);
+    LineReader reader(source, file.path);
+    if (listing1) {
+      tail.choices.reserve(listing.files.capacity());
+      readFirstListingTail(reader, listing,
+                           FirstListingRules{nullptr, mcdcView, &tail.choices, nullptr});
+    } else {
+      readSecondListingTail(reader, listing);
+    }
+    tail.complete = true;
+  } catch (...) {
+    // A fault is reported by reading this part again in order, as it would be met.
+  }
+}
+
 void readSpeculatively(std::FILE* file, const std::string& inputPath1, bool mcdcView,
-                       const std::atomic<bool>& cancelled, SpeculativeRead& result) {
+                       const std::atomic<bool>& cancelled, TailRead& ownTail,
+                       const ProfileListing& listing2, Helping& helping, TailRead& tail2,
+                       SpeculativeRead& result) {
   try {
     result.choices.reserve(result.listing->files.capacity());  // one per file section
     ListingSource source(file, *result.listing);
     LineReader reader(source, inputPath1);
-    readFirstListing(reader, *result.listing,
-                     FirstListingRules{nullptr, mcdcView, &result.choices, &cancelled});
+    readFirstListing(
+        reader, *result.listing,
+        FirstListingRules{nullptr, mcdcView, &result.choices, &cancelled, &ownTail.split});
   } catch (...) {
     result.failure = std::current_exception();
+    return;
   }
+  if (!ownTail.split.stopped() && !cancelled) readTail(listing2, false, mcdcView, helping, tail2);
 }
 
 // Whether reading every section gave what reading listing 1 after listing 2 gives: each section
@@ -105,7 +181,8 @@ void readFirstAfterSecond(FileHandle stream1, const std::string& inputPath1,
 }  // namespace
 
 void readBothListings(const std::string& inputPath1, const std::string& inputPath2,
-                      const std::string& outputPath, ListingInputs& inputs) {
+                      const std::string& outputPath, ListingInputs& inputs,
+                      std::uint64_t smallestTail) {
   inputs.inputStream2 = openInput(inputPath2);
   ProfileListing& listing2 = *inputs.listing2;
   const bool rereadable2 =
@@ -130,15 +207,42 @@ void readBothListings(const std::string& inputPath1, const std::string& inputPat
   }
 
   std::atomic<bool> cancelled{false};
+  Helping helping{{false}, smallestTail};
+  TailRead tail1;
+  TailRead tail2;
   {
     std::jthread reader1(readSpeculatively, stream1.get(), std::cref(inputPath1),
-                         isMcdcView(listing2), std::cref(cancelled), std::ref(*speculative));
+                         isMcdcView(listing2), std::cref(cancelled), std::ref(tail1),
+                         std::cref(listing2), std::ref(helping), std::ref(tail2),
+                         std::ref(*speculative));
     try {
-      readSecondListingSections(reader2, listing2);
+      readSecondListingSections(reader2, listing2, &tail2.split);
+      if (!tail2.split.stopped()) {
+        readTail(*speculative->listing, true, isMcdcView(listing2), helping, tail1);
+      }
     } catch (...) {
       cancelled = true;  // listing 2's fault comes first; listing 1's reading is moot
       throw;
     }
+  }
+  if (tail2.split.stopped()) {
+    if (tail2.complete) {
+      appendListingTail(listing2, *tail2.listing, tail2.split.claimedOffset(),
+                        tail2.split.linesBefore());
+    } else {
+      readSecondListingSections(reader2, listing2);  // on from where it stopped, to the fault
+    }
+  }
+  if (tail1.split.stopped()) {
+    if (!tail1.complete) {
+      speculative.reset();
+      readFirstAfterSecond(std::move(stream1), inputPath1, outputPath, inputs);
+      return;
+    }
+    appendListingTail(*speculative->listing, *tail1.listing, tail1.split.claimedOffset(),
+                      tail1.split.linesBefore());
+    speculative->choices.insert(speculative->choices.end(), tail1.choices.begin(),
+                                tail1.choices.end());
   }
   if (choicesHold(*speculative, listing2)) {
     if (speculative->failure) std::rethrow_exception(speculative->failure);

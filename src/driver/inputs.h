@@ -31,7 +31,11 @@ struct ListingInputs {
 // texts are left in the files, to be read again when needed. An input that is also the output
 // file (`outputPath`, empty for standard output) is copied as it is read, since the output
 // empties it.
+// The thread that is done with its listing first reads the second half of what is left of the
+// other listing, when that is at least twice `smallestTail` bytes.
+inline constexpr std::uint64_t kSmallestTail = std::uint64_t{1} << 20;
 void readBothListings(const std::string& inputPath1, const std::string& inputPath2,
-                      const std::string& outputPath, ListingInputs& inputs);
+                      const std::string& outputPath, ListingInputs& inputs,
+                      std::uint64_t smallestTail = kSmallestTail);
 
 }  // namespace qrvdiff

@@ -237,5 +237,108 @@ TEST_F(ListingFiles, AListingCutShortDuringTheRunIsAReadError) {
   EXPECT_EQ(pairingError(inputs), "Read error of file " + path2 + ", near line 9");
 }
 
+// A listing of `sections` file sections of `functions` functions each; `odd` changes the
+// coverage of some.
+std::string manySections(int sections, int functions, bool odd) {
+  std::string text = testing::listingHeaderText();
+  for (int f = 0; f < sections; ++f) {
+    const std::string name = "src/f" + std::to_string(f) + ".c";
+    text += testing::fileSectionHead(name);
+    for (int g = 0; g < functions; ++g) {
+      const bool covered = (g % 3 == 0) != odd;
+      text += functionSection(
+          {functionLine("1", "", ' ', 10 + g, "FUNCTION g" + std::to_string(g) + "()"),
+           functionLine(covered ? "4" : "0", covered ? "1" : "0", covered ? ' ' : '-', 11 + g,
+                        "if (a)"),
+           functionLine("2", "", ' ', 12 + g, "return x;")});
+    }
+    text += testing::fileSectionTail(name);
+  }
+  return text + testing::summaryText();
+}
+
+std::string compareFiles(const std::string& path1, const std::string& path2,
+                         std::uint64_t smallestTail) {
+  ListingInputs inputs;
+  try {
+    readBothListings(path1, path2, "", inputs, smallestTail);
+  } catch (const Error& error) {
+    return error.what();
+  }
+  pairFiles(*inputs.listing2, *inputs.listing1, 2);
+  computeTallies(*inputs.listing2);
+  testing::StringSink sink;
+  OutputBuffer out(sink);
+  writeComparedListing(*inputs.listing2, *inputs.listing1, testing::kTestReportHeader, out);
+  out.flush();
+  return sink.bytes;
+}
+
+// The first characters of a result, enough to tell an output from a message.
+std::string shortly(const std::string& text) {
+  return text.substr(0, 120);
+}
+
+// The thread done first reads the end of the other listing (any end, with no smallest size
+// here); whichever listing that is, and wherever it is cut, the output and the section line
+// numbers are those of reading in order.
+TEST_F(ListingFiles, TheEndOfAListingReadByTheOtherThreadJoinsOnSeamlessly) {
+  for (const auto& [sections1, sections2] : {std::pair{600, 60}, std::pair{60, 600}}) {
+    const std::string first = manySections(sections1, 20, false);
+    const std::string second = manySections(sections2, 20, true);
+    const std::string expected = testing::comparedText(first, second);
+    const std::string path1 = write("l1.txt", first);
+    const std::string path2 = write("l2.txt", second);
+    for (int run = 0; run < 4; ++run) {
+      const std::string output = compareFiles(path1, path2, 0);
+      EXPECT_TRUE(output == expected) << sections1 << " " << sections2 << ": " << shortly(output);
+    }
+    ProfileListing inOrder;
+    LineReader reader(second, "l2.txt");
+    readSecondListing(reader, inOrder);
+    ListingInputs inputs;
+    readBothListings(path1, path2, "", inputs, 0);
+    ASSERT_EQ(inputs.listing2->files.size(), inOrder.files.size());
+    for (std::size_t f = 0; f < inOrder.files.size(); ++f) {
+      EXPECT_EQ(inputs.listing2->files[f].headerLineNumber, inOrder.files[f].headerLineNumber);
+    }
+  }
+}
+
+// A fault in the end of a listing read by the other thread is reported as reading in order
+// meets it, with its line number; one of listing 2 before one of listing 1.
+TEST_F(ListingFiles, AFaultInTheEndReadByTheOtherThreadIsReportedInOrder) {
+  const std::string strange = functionLine("1", "", ' ', 7, "x = 1;");
+  const auto spoil = [](std::string& text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.rfind(from);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, from.size(), to);
+  };
+  // The larger listing takes longer: the other thread reads its end.
+  for (const auto& [functions1, functions2] : {std::pair{600, 20}, std::pair{20, 600}}) {
+    const std::string good1 = manySections(60, functions1, false);
+    const std::string good2 = manySections(60, functions2, true);
+    std::string first = good1;
+    std::string second = good2;
+    // In the last file section: a strange line in listing 1, a rule too short in listing 2.
+    spoil(first, functionLine("2", "", ' ', 12 + functions1 - 1, "return x;"), strange);
+    spoil(second, std::string(77, '-') + "\n\n\n\n", std::string(10, '-') + "\n\n\n\n");
+    const std::size_t lines2 =
+        static_cast<std::size_t>(std::count(second.begin(), second.end(), '\n'));
+    const std::string path1 = write("l1.txt", first);
+    const std::string path2 = write("l2.txt", second);
+    const std::string good1Path = write("l1good.txt", good1);
+    const std::string good2Path = write("l2good.txt", good2);
+    const std::string fault2 =
+        "Problem in input \"" + path2 + "\" near line " + std::to_string(lines2 - 12);
+    for (int run = 0; run < 4; ++run) {
+      EXPECT_EQ(shortly(compareFiles(good1Path, path2, 0)), fault2);
+      EXPECT_EQ(shortly(compareFiles(path1, good2Path, 0)),
+                "Strange profile listing line: " + strange + "\n");
+      EXPECT_EQ(shortly(compareFiles(path1, path2, 0)), fault2);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qrvdiff

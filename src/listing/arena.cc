@@ -18,6 +18,15 @@ TextArena::~TextArena() {
   for (const Block& block : blocks_) freeLargeBlock(block.data, block.size);
 }
 
+void TextArena::adopt(TextArena& other) {
+  blocks_.reserve(blocks_.size() + other.blocks_.size());
+  // The current block stays last, so that storing goes on in it.
+  blocks_.insert(blocks_.end() - (blocks_.empty() ? 0 : 1), other.blocks_.begin(),
+                 other.blocks_.end());
+  other.blocks_.clear();
+  other.cursor_ = other.runStart_ = other.end_ = nullptr;
+}
+
 void TextArena::addBlock(std::size_t minimum) {
   const std::size_t size = std::max(nextBlockSize_, minimum);
   blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot lose the block

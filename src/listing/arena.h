@@ -28,6 +28,9 @@ class TextArena {
     return {runStart_, static_cast<std::size_t>(cursor_ - runStart_)};
   }
 
+  // Takes over the texts of `other`, which is left empty; texts stored here stay where they are.
+  void adopt(TextArena& other);
+
  private:
   void addBlock(std::size_t minimum);
 

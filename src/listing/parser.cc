@@ -402,20 +402,32 @@ void readSecondListing(LineReader& reader, ProfileListing& listing) {
   readSecondListingSections(reader, listing);
 }
 
-void readSecondListingSections(LineReader& reader, ProfileListing& listing) {
+void readSecondListingSections(LineReader& reader, ProfileListing& listing, ListingSplit* split) {
   // The classifier looks at listing 2's own view while listing 2 is read.
   ListingParser sections(reader, listing, isMcdcView(listing));
-  while (startsWith(sections.line(), kMonitored)) sections.readFileSection();
+  while (startsWith(sections.line(), kMonitored)) {
+    if (split != nullptr && split->stopsAt(reader.lineOffset(), reader.lineNumber())) return;
+    sections.readFileSection();
+  }
   sections.readSummary();
 }
 
-void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstListingRules& rules) {
-  ListingParser parser(reader, listing, rules.mcdcView);
-  parser.keepFunctionLines();
-  parser.readListingHeader();
+void readSecondListingTail(LineReader& reader, ProfileListing& listing) {
+  reader.readLine();
+  readSecondListingSections(reader, listing);
+}
+
+namespace {
+
+// Reads listing 1's file sections from the "MONITORED " line at hand on, down to "SUMMARY".
+void readFirstSections(ListingParser& parser, LineReader& reader, ProfileListing& listing,
+                       const FirstListingRules& rules) {
   if (rules.choices != nullptr) parser.countStopLines();
   while (startsWith(parser.line(), kMonitored)) {
     if (rules.cancelled != nullptr && rules.cancelled->load(std::memory_order_relaxed)) return;
+    if (rules.split != nullptr && rules.split->stopsAt(reader.lineOffset(), reader.lineNumber())) {
+      return;
+    }
     const bool known = rules.knownHeaders == nullptr || rules.knownHeaders->contains(parser.line());
     if (rules.choices != nullptr) {
       // The line is recorded before it is read past; streamed input keeps a copy.
@@ -442,6 +454,57 @@ void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstLi
     throw Error("Input file " + reader.path() + " end looks erroneous, near line " +
                 std::to_string(reader.lineNumber()));
   }
+}
+
+}  // namespace
+
+void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstListingRules& rules) {
+  ListingParser parser(reader, listing, rules.mcdcView);
+  parser.keepFunctionLines();
+  parser.readListingHeader();
+  readFirstSections(parser, reader, listing, rules);
+}
+
+void readFirstListingTail(LineReader& reader, ProfileListing& listing,
+                          const FirstListingRules& rules) {
+  ListingParser parser(reader, listing, rules.mcdcView);
+  parser.keepFunctionLines();
+  reader.readLine();  // as the line that ends the header, not counted as a stop line
+  readFirstSections(parser, reader, listing, rules);
+}
+
+void appendListingTail(ProfileListing& listing, ProfileListing& tail, std::uint64_t tailOffset,
+                       std::uint32_t linesBefore) {
+  const std::size_t includeBase = listing.includes.size();
+  const std::size_t functionBase = listing.functions.size();
+  const std::size_t lineBase = listing.lineInfos.size();
+  for (MonitoredFile file : tail.files) {
+    file.firstInclude += includeBase;
+    file.firstFunction += functionBase;
+    file.headerLineNumber += linesBefore;
+    listing.files.push_back(file);
+  }
+  listing.includes.insert(listing.includes.end(), tail.includes.begin(), tail.includes.end());
+  for (FunctionRecord function : tail.functions) {
+    function.firstLine += lineBase;
+    function.textPosition += tailOffset;
+    listing.functions.push_back(function);
+  }
+  listing.lineInfos.insert(listing.lineInfos.end(), tail.lineInfos.begin(), tail.lineInfos.end());
+  listing.sawCarriageReturn = listing.sawCarriageReturn || tail.sawCarriageReturn;
+  listing.sourceFilesLine = tail.sourceFilesLine;
+  listing.sourceFileCount = tail.sourceFileCount;
+  listing.headersLine = tail.headersLine;
+  listing.functionsLine = tail.functionsLine;
+  listing.functionCount = tail.functionCount;
+  listing.sourceLinesLine = tail.sourceLinesLine;
+  listing.terLine = tail.terLine;
+  listing.statementTerLine = tail.statementTerLine;
+  listing.arena.adopt(tail.arena);
+  tail.files.clear();
+  tail.includes.clear();
+  tail.functions.clear();
+  tail.lineInfos.clear();
 }
 
 void readFirstListing(LineReader& reader, ProfileListing& listing, const ProfileListing& second) {
