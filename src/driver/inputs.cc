@@ -110,21 +110,22 @@ std::uint64_t sectionStartFrom(int descriptor, std::uint64_t from, std::uint64_t
 void readTail(const ProfileListing& owned, bool listing1, bool mcdcView, Helping& helping,
               TailRead& tail) {
   if (helping.taken.exchange(true)) return;
-  const std::uint64_t progress = tail.split.progress();
-  if (progress == 0) return;  // still in the header
-  const ListingTextFile& file = *owned.textFile;
-  const std::uint64_t size = file.state.size;
-  if (progress >= size || size - progress < 2 * helping.smallestTail) return;
-  const std::uint64_t offset =
-      sectionStartFrom(file.descriptor, progress + (size - progress) / 2, size);
-  if (offset == ListingSplit::kUnclaimed || !tail.split.claim(offset)) return;
-  tail.listing = std::make_unique<ProfileListing>();
-  ProfileListing& listing = *tail.listing;
-  listing.textFile = file;
-  listing.producedAt = owned.producedAt;
-  listing.coverageView = owned.coverageView;
-  reserveForListingSize(listing, size - offset);
+  // Helping is optional: whatever goes wrong here, the listing is read in order instead.
   try {
+    const std::uint64_t progress = tail.split.progress();
+    if (progress == 0) return;  // still in the header
+    const ListingTextFile& file = *owned.textFile;
+    const std::uint64_t size = file.state.size;
+    if (progress >= size || size - progress < 2 * helping.smallestTail) return;
+    const std::uint64_t offset =
+        sectionStartFrom(file.descriptor, progress + (size - progress) / 2, size);
+    if (offset == ListingSplit::kUnclaimed || !tail.split.claim(offset)) return;
+    tail.listing = std::make_unique<ProfileListing>();
+    ProfileListing& listing = *tail.listing;
+    listing.textFile = file;
+    listing.producedAt = owned.producedAt;
+    listing.coverageView = owned.coverageView;
+    reserveForListingSize(listing, size - offset);
     ListingSource source(file, offset);
     LineReader reader(source, file.path);
     if (listing1) {
