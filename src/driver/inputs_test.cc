@@ -69,6 +69,17 @@ std::pair<std::string, std::string> listingPair(bool carriageReturns) {
   return texts;
 }
 
+// The compared listing of listings read by readBothListings(), paired on `threads` threads.
+std::string pairedOutput(ListingInputs& inputs, std::size_t threads) {
+  pairFiles(*inputs.listing2, *inputs.listing1, threads);
+  computeTallies(*inputs.listing2);
+  testing::StringSink sink;
+  OutputBuffer out(sink);
+  writeComparedListing(*inputs.listing2, *inputs.listing1, testing::kTestReportHeader, out);
+  out.flush();
+  return sink.bytes;
+}
+
 // Texts left in the listing files are read again through a window of any size, in either
 // direction, with the same result as listings held whole in memory.
 TEST_F(ListingFiles, TextsReadAgainFromTheFilesGiveTheSameOutput) {
@@ -87,13 +98,7 @@ TEST_F(ListingFiles, TextsReadAgainFromTheFilesGiveTheSameOutput) {
         ASSERT_TRUE(inputs.listing1->textFile && inputs.listing2->textFile);
         inputs.listing1->textFile->minimumRead = minimumRead;
         inputs.listing2->textFile->minimumRead = minimumRead;
-        pairFiles(*inputs.listing2, *inputs.listing1, threads);
-        computeTallies(*inputs.listing2);
-        testing::StringSink sink;
-        OutputBuffer out(sink);
-        writeComparedListing(*inputs.listing2, *inputs.listing1, testing::kTestReportHeader, out);
-        out.flush();
-        EXPECT_EQ(sink.bytes, expected)
+        EXPECT_EQ(pairedOutput(inputs, threads), expected)
             << "window " << minimumRead << ", threads " << threads << ", CR LF " << carriageReturns;
       }
     }
@@ -127,13 +132,7 @@ TEST_F(ListingFiles, FunctionLinesOfSectionsTooLargeToLoadWholeAreKept) {
   ASSERT_TRUE(inputs.listing1->textFile);
   ASSERT_NE(inputs.listing1->functions[0].keptFunctionLine, nullptr);      // the large section
   ASSERT_EQ(inputs.listing1->functions.back().keptFunctionLine, nullptr);  // the small one
-  pairFiles(*inputs.listing2, *inputs.listing1, 2);
-  computeTallies(*inputs.listing2);
-  testing::StringSink sink;
-  OutputBuffer out(sink);
-  writeComparedListing(*inputs.listing2, *inputs.listing1, testing::kTestReportHeader, out);
-  out.flush();
-  EXPECT_EQ(sink.bytes, expected);
+  EXPECT_EQ(pairedOutput(inputs, 2), expected);
 }
 
 // A listing that is also the output is copied as it is read: the output empties it.
@@ -265,13 +264,7 @@ std::string compareFiles(const std::string& path1, const std::string& path2,
   } catch (const Error& error) {
     return error.what();
   }
-  pairFiles(*inputs.listing2, *inputs.listing1, 2);
-  computeTallies(*inputs.listing2);
-  testing::StringSink sink;
-  OutputBuffer out(sink);
-  writeComparedListing(*inputs.listing2, *inputs.listing1, testing::kTestReportHeader, out);
-  out.flush();
-  return sink.bytes;
+  return pairedOutput(inputs, 2);
 }
 
 // The first characters of a result, enough to tell an output from a message.

@@ -19,10 +19,8 @@ TextArena::~TextArena() {
 }
 
 void TextArena::adopt(TextArena& other) {
-  blocks_.reserve(blocks_.size() + other.blocks_.size());
-  // The current block stays last, so that storing goes on in it.
-  blocks_.insert(blocks_.end() - (blocks_.empty() ? 0 : 1), other.blocks_.begin(),
-                 other.blocks_.end());
+  // Storing goes on in the current block, wherever it stands in the list.
+  blocks_.insert(blocks_.end(), other.blocks_.begin(), other.blocks_.end());
   other.blocks_.clear();
   other.cursor_ = other.runStart_ = other.end_ = nullptr;
 }
