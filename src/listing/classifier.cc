@@ -223,22 +223,32 @@ inline unsigned equalBits(const char* a, const char* b) {
 
 constexpr char kBlankWindow[kWindow + 1] = "                ";
 
-// The first column at or after 30 that is not a blank; the line's length when there is none.
-// The line has more than 30 characters, so a window of 16 that ends at its end at the latest
-// covers column 30 and the usual indentations.
-std::size_t descriptionStart(std::string_view line) {
+// The first column at or after `from` that is not a blank, where the 16 columns from `from` are
+// all blanks: a deep indentation, or a line without description.
+[[gnu::noinline]] std::size_t descriptionStartAfterBlanks(std::string_view line, std::size_t from) {
   const std::size_t size = line.size();
-  std::size_t from = size >= column::kDescription + kWindow ? column::kDescription : size - kWindow;
-  unsigned nonBlank = ~equalBits(line.data() + from, kBlankWindow) & 0xFFFFu;
-  nonBlank &= ~0u << (column::kDescription - from);  // columns before 30 do not count
-  while (nonBlank == 0) {
+  for (;;) {
     from += kWindow;
     if (from + kWindow > size) {
       while (from < size && line[from] == ' ') ++from;
       return from;
     }
-    nonBlank = ~equalBits(line.data() + from, kBlankWindow) & 0xFFFFu;
+    const unsigned nonBlank = ~equalBits(line.data() + from, kBlankWindow) & 0xFFFFu;
+    if (nonBlank != 0) return from + static_cast<std::size_t>(std::countr_zero(nonBlank));
   }
+}
+
+// The first column at or after 30 that is not a blank; the line's length when there is none.
+// The line has more than 30 characters, so a window of 16 that ends at its end at the latest
+// covers column 30 and the usual indentations.
+[[gnu::always_inline]] inline std::size_t descriptionStart(std::string_view line) {
+  const std::size_t size = line.size();
+  const std::size_t from =
+      size >= column::kDescription + kWindow ? column::kDescription : size - kWindow;
+  unsigned nonBlank = ~equalBits(line.data() + from, kBlankWindow) & 0xFFFFu;
+  nonBlank &= ~0u << (column::kDescription - from);  // columns before 30 do not count
+  if (nonBlank == 0) [[unlikely]]
+    return descriptionStartAfterBlanks(line, from);
   return from + static_cast<std::size_t>(std::countr_zero(nonBlank));
 }
 

@@ -16,8 +16,36 @@ struct Outcome {
   std::uint32_t lineNumber;
 };
 
+// The same, taking runs of lines up to an empty one at once wherever the reader offers them.
+Outcome readInRuns(LineReader& reader) {
+  Outcome outcome;
+  for (;;) {
+    const bool foundEmpty = reader.readUntilEmptyLine([&](std::string_view line) {
+      EXPECT_EQ(line, reader.line());
+      EXPECT_EQ(reader.afterLine()[-1], '\n');
+      outcome.lines.emplace_back(line);
+    });
+    if (foundEmpty) {
+      EXPECT_EQ(reader.line(), "");
+      outcome.lines.emplace_back();
+      continue;
+    }
+    outcome.last = reader.next();
+    if (outcome.last != LineReader::Result::Line) break;
+    outcome.lines.emplace_back(reader.line());
+  }
+  outcome.lineNumber = reader.lineNumber();
+  return outcome;
+}
+
+void expectSameOutcome(const Outcome& runs, const Outcome& single) {
+  EXPECT_EQ(runs.lines, single.lines);
+  EXPECT_EQ(runs.last, single.last);
+  EXPECT_EQ(runs.lineNumber, single.lineNumber);
+}
+
 // Reads until something other than a line comes; a tiny block size exercises refills. Input
-// that is whole in memory must give the same lines.
+// that is whole in memory must give the same lines, and so must reading in runs.
 Outcome readAll(const std::string& bytes, std::size_t blockSize = 1 << 20) {
   MemorySource source(bytes);
   LineReader reader(source, "in.txt", blockSize);
@@ -38,6 +66,12 @@ Outcome readAll(const std::string& bytes, std::size_t blockSize = 1 << 20) {
     outcome.lines.emplace_back(reader.line());
   }
   outcome.lineNumber = reader.lineNumber();
+
+  source = MemorySource(bytes);
+  reader = LineReader(source, "in.txt", blockSize);
+  expectSameOutcome(readInRuns(reader), outcome);
+  LineReader wholeInRuns(std::string_view(bytes), "in.txt");
+  expectSameOutcome(readInRuns(wholeInRuns), outcome);
   return outcome;
 }
 
@@ -92,6 +126,18 @@ TEST(LineReader, NulByteMakesTheLineMalformed) {
   EXPECT_EQ(outcome.lines, std::vector<std::string>{"ok"});
   EXPECT_EQ(outcome.last, LineReader::Result::Malformed);
   EXPECT_EQ(outcome.lineNumber, 2u);
+}
+
+TEST(LineReader, RunsOfLinesEndAtEmptyLinesAcrossBlocks) {
+  std::string bytes;
+  for (int i = 0; i < 300; ++i) {
+    bytes += std::string(static_cast<std::size_t>(i % 70), 'x') + (i % 3 == 0 ? "\r\n" : "\n");
+  }
+  for (std::size_t block : {std::size_t{1} << 20, std::size_t{8200}, std::size_t{9000}}) {
+    const Outcome outcome = readAll(bytes + "\r\nlast\n", block);
+    EXPECT_EQ(outcome.lines.size(), 302u);
+    EXPECT_EQ(outcome.last, LineReader::Result::End);
+  }
 }
 
 TEST(LineReader, NothingFollowsAMalformedLine) {

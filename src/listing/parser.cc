@@ -63,6 +63,9 @@ class ListingParser final : private RefillListener {
   std::string_view line() const { return reader_.line(); }
   void readLine() {
     reader_.readLine();
+    countStopLine();
+  }
+  void countStopLine() {
     if (countStopLines_ && isStopLine(line())) ++stopLines_;
   }
   // From now on, count the lines read that begin with "MONITORED " or "SUMMARY", the lines at
@@ -266,10 +269,16 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
     function.statementNA = true;
     readLine();
   } else {
+    const auto takeLine = [&](std::string_view) {
+      countStopLine();
+      appendLine();
+    };
     try {
-      while (!line().empty()) {
-        appendLine();
+      appendLine();  // the FUNCTION line
+      while (!reader_.readUntilEmptyLine(takeLine)) {
         readLine();
+        if (line().empty()) break;
+        appendLine();
       }
     } catch (...) {
       classifyPendingLines();  // a strange line before the fault is reported first
