@@ -222,9 +222,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   const bool inPlace = reader_.linesAreStable();
   const bool copied = !inPlace && !textInFile_;
   const char* const textStart = line().data();
-  const char* textEnd = textStart;
   const std::uint64_t textPosition = reader_.lineOffset();
-  std::uint64_t textEndPosition = textPosition;
   if (textInFile_ && keepFunctionLines_) {
     keptLineStarts_.push_back(keptLines_.size());
     keptLines_.append(line()).push_back('\n');
@@ -239,17 +237,16 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
     if (reader_.afterLine() - line().data() != static_cast<std::ptrdiff_t>(line().size() + 1)) {
       listing_.sawCarriageReturn = true;
     }
-    if (inPlace) {
-      textEnd = reader_.afterLine();
-    } else {
-      textEndPosition = reader_.offsetAfterLine();
-    }
   };
-  const auto keepText = [&] {
+  // The text ends after the current line, or where it begins.
+  const auto keepText = [&](bool endsAfterLine) {
     if (textInFile_) {
+      const std::uint64_t textEndPosition =
+          endsAfterLine ? reader_.offsetAfterLine() : reader_.lineOffset();
       function.textPosition = textPosition;
       function.textSize = static_cast<std::size_t>(textEndPosition - textPosition);
     } else {
+      const char* const textEnd = endsAfterLine ? reader_.afterLine() : line().data();
       const std::string_view text =
           inPlace ? std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart))
                   : listing_.arena.endRun();
@@ -263,7 +260,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   if (functionForm) {
     appendLine();
     classifyPendingLines();
-    keepText();
+    keepText(true);
     function.coveredCount = line()[column::kCoverageFlag] == ' ' ? 1 : 0;
     function.pointCount = 1;
     function.statementNA = true;
@@ -285,7 +282,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
       throw;
     }
     classifyPendingLines();
-    keepText();
+    keepText(false);  // the empty line after the function's lines
 
     readLine();
     // The TER line and the statement line are kept back to back, so that one pointer finds both.
@@ -304,7 +301,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
       function.setClosingLines(terLine, line());
     } else if (textInFile_) {
       function.setClosingLayout(
-          static_cast<std::size_t>(terPosition - textEndPosition), terLine.size(),
+          static_cast<std::size_t>(terPosition - textPosition) - function.textSize, terLine.size(),
           static_cast<std::size_t>(reader_.lineOffset() - terPosition) - terLine.size(),
           line().size());
     } else {
