@@ -313,10 +313,10 @@ inline std::uint64_t actionOf(const char* window, std::size_t length, bool mcdcV
 
 namespace {
 
-[[gnu::always_inline]] inline LineInfo classifyInPlace(std::string_view line, bool mcdcView,
-                                                       const char* readableEnd) {
+// classifyInPlace() for a line whose description starts at `start`.
+[[gnu::always_inline]] inline LineInfo classifyFrom(std::string_view line, std::size_t start,
+                                                    bool mcdcView, const char* readableEnd) {
   if (line.size() <= column::kDescription) throwStrange(line);
-  const std::size_t start = descriptionStart(line);
   const char* description = line.data() + start;
   if (readableEnd - description >= static_cast<std::ptrdiff_t>(kWindow)) [[likely]] {
     return classifyAt(line, start, description, mcdcView);
@@ -329,6 +329,12 @@ namespace {
   return classifyAt(line, start, window, mcdcView);
 }
 
+[[gnu::always_inline]] inline LineInfo classifyInPlace(std::string_view line, bool mcdcView,
+                                                       const char* readableEnd) {
+  if (line.size() <= column::kDescription) throwStrange(line);
+  return classifyFrom(line, descriptionStart(line), mcdcView, readableEnd);
+}
+
 }  // namespace
 
 LineInfo classifyLine(std::string_view line, bool mcdcView, const char* readableEnd) {
@@ -337,7 +343,22 @@ LineInfo classifyLine(std::string_view line, bool mcdcView, const char* readable
 
 void classifyLines(std::span<const std::string_view> lines, bool mcdcView, const char* readableEnd,
                    LineInfo* infos) {
-  for (const std::string_view line : lines) *infos++ = classifyInPlace(line, mcdcView, readableEnd);
+  // Where each description starts is found first, for a run of lines, and the rules are then
+  // tested: each pass is a short chain of dependent steps per line, so that the processor works
+  // on several lines at once.
+  constexpr std::size_t kRun = 64;
+  std::size_t starts[kRun];
+  for (std::size_t first = 0; first < lines.size(); first += kRun) {
+    const std::size_t count = std::min(kRun, lines.size() - first);
+    const std::string_view* run = lines.data() + first;
+    for (std::size_t i = 0; i < count; ++i) {
+      // A line too short to classify is reported in order, by the second pass.
+      starts[i] = run[i].size() > column::kDescription ? descriptionStart(run[i]) : 0;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      infos[first + i] = classifyFrom(run[i], starts[i], mcdcView, readableEnd);
+    }
+  }
 }
 
 LineInfo classifyLine(std::string_view line, bool mcdcView) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "driver/error.h"
 #include "support/listing_lines.h"
@@ -173,6 +175,52 @@ TEST(Classifier, LineNumbersDoNotMatter) {
   const Classified b = classify(functionLine("1", "2", ' ', 99999, "if (x)"));
   EXPECT_EQ(a.kind, b.kind);
   EXPECT_EQ(a.lastIndex, b.lastIndex);
+}
+
+// Lines classified in one call, as the parser passes a function's lines: the same infos as one
+// by one, across the runs the classifier takes them in, and the first strange line (here a
+// line too short to hold a description) reported with the infos before it filled in.
+TEST(Classifier, LinesClassifiedTogetherAsOneByOne) {
+  const char* descriptions[] = {"if (a)",
+                                "return 0;",
+                                "}+",
+                                "else",
+                                "               return x;",
+                                "case 1:+",
+                                "1  a > b",
+                                "for (;;)",
+                                "User counter: n",
+                                "out:"};
+  std::vector<std::string> lines;
+  for (int i = 0; i < 150; ++i) {
+    // Every line has a counter in one field at least, as a numbered condition row needs.
+    lines.push_back(functionLine(i % 3 ? "4" : "", i % 3 == 0 || i % 2 ? "7" : "", ' ', 10 + i,
+                                 descriptions[i % std::size(descriptions)]));
+  }
+  const std::string tooShort(30, ' ');
+  for (const std::size_t strangeAt :
+       {std::size_t{150}, std::size_t{0}, std::size_t{63}, std::size_t{64}, std::size_t{130}}) {
+    std::vector<std::string> texts = lines;
+    if (strangeAt < texts.size()) texts[strangeAt] = tooShort;
+    std::string listing;
+    for (const std::string& text : texts) listing += text + "\n";
+    std::vector<std::string_view> views;
+    for (std::size_t i = 0, at = 0; i < texts.size(); at += texts[i].size() + 1, ++i) {
+      views.emplace_back(listing.data() + at, texts[i].size());
+    }
+    std::vector<LineInfo> infos(views.size(), LineInfo(LineKind::Mcdc, true));
+    try {
+      classifyLines(views, false, listing.data() + listing.size(), infos.data());
+      EXPECT_EQ(strangeAt, texts.size()) << "no strange line reported";
+    } catch (const Error& error) {
+      EXPECT_EQ(std::string(error.what()), "Strange profile listing line: " + tooShort + "\n");
+    }
+    for (std::size_t i = 0; i < std::min(strangeAt, views.size()); ++i) {
+      const LineInfo alone = classifyLine(texts[i], false);
+      EXPECT_EQ(infos[i].kind(), alone.kind()) << texts[i];
+      EXPECT_EQ(infos[i].trailingMarker(), alone.trailingMarker()) << texts[i];
+    }
+  }
 }
 
 }  // namespace
