@@ -296,10 +296,9 @@ inline std::uint64_t actionOf(const char* window, std::size_t length, bool mcdcV
   throwStrange(line);
 }
 
-[[gnu::always_inline]] inline LineInfo classifyAt(std::string_view line, std::size_t start,
-                                                  const char* window, bool mcdcView) {
-  const std::size_t length = line.size() - start;
-  const std::uint64_t action = actionOf(window, length, mcdcView);
+// The line's info, from the action of its description, which starts at `start`.
+[[gnu::always_inline]] inline LineInfo infoOf(std::string_view line, std::size_t start,
+                                              std::uint64_t action) {
   if ((action & kDecided) == 0) return classifyRest(line, line.substr(start));
   const unsigned counters = (line[column::kFirstCounterEnd] != ' ' ? 2u : 0u) |
                             (line[column::kSecondCounterEnd] != ' ' ? 1u : 0u);
@@ -309,30 +308,28 @@ inline std::uint64_t actionOf(const char* window, std::size_t length, bool mcdcV
   return LineInfo(static_cast<LineKind>(bits & 7u), (bits & 8u) != 0 || plusMarks);
 }
 
-}  // namespace
-
-namespace {
-
-// classifyInPlace() for a line whose description starts at `start`.
-[[gnu::always_inline]] inline LineInfo classifyFrom(std::string_view line, std::size_t start,
-                                                    bool mcdcView, const char* readableEnd) {
-  if (line.size() <= column::kDescription) throwStrange(line);
+// The action of the description of a line longer than 30 characters, which starts at `start`.
+[[gnu::always_inline]] inline std::uint64_t descriptionAction(std::string_view line,
+                                                              std::size_t start, bool mcdcView,
+                                                              const char* readableEnd) {
+  const std::size_t length = line.size() - start;
   const char* description = line.data() + start;
   if (readableEnd - description >= static_cast<std::ptrdiff_t>(kWindow)) [[likely]] {
-    return classifyAt(line, start, description, mcdcView);
+    return actionOf(description, length, mcdcView);
   }
   // Too near the end of the memory at hand: the window is a copy, with a line feed after the
   // description as in the input.
   char window[kWindow];
   std::memset(window, '\n', sizeof window);
-  std::memcpy(window, description, std::min(line.size() - start, kWindow));
-  return classifyAt(line, start, window, mcdcView);
+  std::memcpy(window, description, std::min(length, kWindow));
+  return actionOf(window, length, mcdcView);
 }
 
 [[gnu::always_inline]] inline LineInfo classifyInPlace(std::string_view line, bool mcdcView,
                                                        const char* readableEnd) {
   if (line.size() <= column::kDescription) throwStrange(line);
-  return classifyFrom(line, descriptionStart(line), mcdcView, readableEnd);
+  const std::size_t start = descriptionStart(line);
+  return infoOf(line, start, descriptionAction(line, start, mcdcView, readableEnd));
 }
 
 }  // namespace
@@ -343,20 +340,27 @@ LineInfo classifyLine(std::string_view line, bool mcdcView, const char* readable
 
 void classifyLines(std::span<const std::string_view> lines, bool mcdcView, const char* readableEnd,
                    LineInfo* infos) {
-  // Where each description starts is found first, for a run of lines, and the rules are then
-  // tested: each pass is a short chain of dependent steps per line, so that the processor works
-  // on several lines at once.
+  // In three passes over a run of lines: where each description starts, what it fits, and what
+  // that makes of the line. Each pass is a short chain of dependent steps per line, so that the
+  // processor works on several lines at once.
   constexpr std::size_t kRun = 64;
   std::size_t starts[kRun];
+  std::uint64_t actions[kRun];
   for (std::size_t first = 0; first < lines.size(); first += kRun) {
     const std::size_t count = std::min(kRun, lines.size() - first);
     const std::string_view* run = lines.data() + first;
     for (std::size_t i = 0; i < count; ++i) {
-      // A line too short to classify is reported in order, by the second pass.
+      // A line too short to classify is reported in order, by the last pass.
       starts[i] = run[i].size() > column::kDescription ? descriptionStart(run[i]) : 0;
     }
     for (std::size_t i = 0; i < count; ++i) {
-      infos[first + i] = classifyFrom(run[i], starts[i], mcdcView, readableEnd);
+      actions[i] = run[i].size() > column::kDescription
+                       ? descriptionAction(run[i], starts[i], mcdcView, readableEnd)
+                       : 0;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      if (run[i].size() <= column::kDescription) throwStrange(run[i]);
+      infos[first + i] = infoOf(run[i], starts[i], actions[i]);
     }
   }
 }
