@@ -87,16 +87,18 @@ class LineReader {
   }
 
   // Reads lines as next() does for as long as the data at hand serves them, handing each line
-  // that is not empty to `take(line)` once it is the current line. True when it stopped after
-  // reading an empty line, which is then the current line; false when the next line needs more
-  // than the data at hand offers (next() then reads it). The lines of a function section come
-  // this way without a call per line, with the reader's state kept in registers.
+  // that is not empty to `take(line, lineFeed)`, with the line feed that ends it. True when it
+  // stopped after reading an empty line, which is then the current line; false when the next
+  // line needs more than the data at hand offers (next() then reads it; the current line is the
+  // last one handed over). The lines of a function section come this way without a call per
+  // line, with the reader's state kept in registers.
   template <typename Take>
   bool readUntilEmptyLine(Take&& take) {
     if (stopped_) return false;
     LineFeedScanner<true> lineFeeds = lineFeeds_;
     const char* begin = begin_;
     std::uint32_t lineNumber = lineNumber_;
+    std::string_view line = line_;
     bool foundEmpty = false;
     for (;;) {
       const char* lineFeed = lineFeeds.next();
@@ -104,16 +106,16 @@ class LineReader {
       std::size_t length = static_cast<std::size_t>(lineFeed - begin);
       if (length != 0 && begin[length - 1] == '\r') --length;
       if (length > kMaxLineLength) break;
-      line_ = std::string_view(begin, length);
+      line = std::string_view(begin, length);
       begin = lineFeed + 1;
       ++lineNumber;
       if (length == 0) {
         foundEmpty = true;
         break;
       }
-      begin_ = begin;  // take() may ask where the line ends
-      take(line_);
+      take(line, lineFeed);
     }
+    line_ = line;
     begin_ = begin;
     lineNumber_ = lineNumber;
     if (foundEmpty) {

@@ -20,9 +20,11 @@ struct Outcome {
 Outcome readInRuns(LineReader& reader) {
   Outcome outcome;
   for (;;) {
-    const bool foundEmpty = reader.readUntilEmptyLine([&](std::string_view line) {
-      EXPECT_EQ(line, reader.line());
-      EXPECT_EQ(reader.afterLine()[-1], '\n');
+    const bool foundEmpty = reader.readUntilEmptyLine([&](std::string_view line, const char* end) {
+      EXPECT_EQ(*end, '\n');
+      EXPECT_EQ(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())),
+                std::string(line) +
+                    (end - line.data() > static_cast<std::ptrdiff_t>(line.size()) ? "\r" : ""));
       outcome.lines.emplace_back(line);
     });
     if (foundEmpty) {

@@ -63,10 +63,10 @@ class ListingParser final : private RefillListener {
   std::string_view line() const { return reader_.line(); }
   void readLine() {
     reader_.readLine();
-    countStopLine();
+    countStopLine(line());
   }
-  void countStopLine() {
-    if (countStopLines_ && isStopLine(line())) ++stopLines_;
+  void countStopLine(std::string_view read) {
+    if (countStopLines_ && isStopLine(read)) ++stopLines_;
   }
   // From now on, count the lines read that begin with "MONITORED " or "SUMMARY", the lines at
   // which skipping a file section stops; only reading ahead of listing 2 needs the count.
@@ -228,16 +228,16 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
     keptLines_.append(line()).push_back('\n');
   }
   if (copied) listing_.arena.beginRun();
-  const auto appendLine = [&] {
-    pendingLines_.push_back(line());
+  // Adds a line of the function, which the line feed at `lineFeed` ends.
+  const auto appendLine = [&](std::string_view text, const char* lineFeed) {
+    pendingLines_.push_back(text);
     if (copied) {
-      listing_.arena.storeInRun(line());
-      return;
-    }
-    if (reader_.afterLine() - line().data() != static_cast<std::ptrdiff_t>(line().size() + 1)) {
+      listing_.arena.storeInRun(text);
+    } else if (lineFeed - text.data() != static_cast<std::ptrdiff_t>(text.size())) {
       listing_.sawCarriageReturn = true;
     }
   };
+  const auto appendCurrentLine = [&] { appendLine(line(), reader_.afterLine() - 1); };
   // The text ends after the current line, or where it begins.
   const auto keepText = [&](bool endsAfterLine) {
     if (textInFile_) {
@@ -258,7 +258,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   };
 
   if (functionForm) {
-    appendLine();
+    appendCurrentLine();
     classifyPendingLines();
     keepText(true);
     function.coveredCount = line()[column::kCoverageFlag] == ' ' ? 1 : 0;
@@ -266,16 +266,16 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
     function.statementNA = true;
     readLine();
   } else {
-    const auto takeLine = [&](std::string_view) {
-      countStopLine();
-      appendLine();
+    const auto takeLine = [&](std::string_view taken, const char* lineFeed) {
+      countStopLine(taken);
+      appendLine(taken, lineFeed);
     };
     try {
-      appendLine();  // the FUNCTION line
+      appendCurrentLine();  // the FUNCTION line
       while (!reader_.readUntilEmptyLine(takeLine)) {
         readLine();
         if (line().empty()) break;
-        appendLine();
+        appendCurrentLine();
       }
     } catch (...) {
       classifyPendingLines();  // a strange line before the fault is reported first
