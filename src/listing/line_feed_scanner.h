@@ -74,15 +74,24 @@ class LineFeedScanner {
 #if defined(__SSE2__)
     const __m128i lineFeed = _mm_set1_epi8('\n');
     const __m128i nul = _mm_setzero_si128();
+    __m128i chunks[4];
     for (int part = 0; part < 4; ++part) {
-      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part));
+      chunks[part] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part));
       lineFeeds |= std::uint64_t{static_cast<std::uint32_t>(
-                       _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, lineFeed)))}
+                       _mm_movemask_epi8(_mm_cmpeq_epi8(chunks[part], lineFeed)))}
                    << (16 * part);
-      if constexpr (kWatchNul) {
-        nuls |=
-            std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, nul)))}
-            << (16 * part);
+    }
+    if constexpr (kWatchNul) {
+      // Whether the block holds a NUL byte at all takes one test; where it stands is worked out
+      // only then, which is rare.
+      const __m128i smallest =
+          _mm_min_epu8(_mm_min_epu8(chunks[0], chunks[1]), _mm_min_epu8(chunks[2], chunks[3]));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(smallest, nul)) != 0) [[unlikely]] {
+        for (int part = 0; part < 4; ++part) {
+          nuls |= std::uint64_t{static_cast<std::uint32_t>(
+                      _mm_movemask_epi8(_mm_cmpeq_epi8(chunks[part], nul)))}
+                  << (16 * part);
+        }
       }
     }
 #else

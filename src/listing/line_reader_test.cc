@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,24 @@ TEST(LineReader, NulByteMakesTheLineMalformed) {
   EXPECT_EQ(outcome.lines, std::vector<std::string>{"ok"});
   EXPECT_EQ(outcome.last, LineReader::Result::Malformed);
   EXPECT_EQ(outcome.lineNumber, 2u);
+}
+
+// Wherever a NUL byte stands in the blocks the reader searches, the line that holds it is the
+// malformed one, and every line before it is read.
+TEST(LineReader, NulByteAnywhereMarksItsOwnLine) {
+  std::string text;
+  for (int i = 0; i < 12; ++i) text += std::string(static_cast<std::size_t>(5 + 7 * i), 'a') + "\n";
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\n') continue;
+    std::string bytes = text;
+    bytes[at] = '\0';
+    const std::uint32_t line =
+        static_cast<std::uint32_t>(std::count(text.begin(), text.begin() + at, '\n')) + 1;
+    const Outcome outcome = readAll(bytes);
+    EXPECT_EQ(outcome.lines.size(), line - 1) << "NUL at " << at;
+    EXPECT_EQ(outcome.last, LineReader::Result::Malformed) << "NUL at " << at;
+    EXPECT_EQ(outcome.lineNumber, line) << "NUL at " << at;
+  }
 }
 
 TEST(LineReader, RunsOfLinesEndAtEmptyLinesAcrossBlocks) {
