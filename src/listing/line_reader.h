@@ -70,17 +70,10 @@ class LineReader {
   Result next() {
     // The common case, inline: a whole line, without NUL byte, in the data at hand.
     if (!stopped_) {
-      const char* lineFeed = lineFeeds_.next();
-      if (lineFeed != nullptr && !lineFeeds_.nulBefore(lineFeed)) {
-        const char* start = begin_;
-        std::size_t length = static_cast<std::size_t>(lineFeed - start);
-        if (length != 0 && start[length - 1] == '\r') --length;
-        if (length <= kMaxLineLength) {
-          begin_ = lineFeed + 1;
-          ++lineNumber_;
-          line_ = std::string_view(start, length);
-          return Result::Line;
-        }
+      if (const char* lineFeed = servedLine(lineFeeds_, begin_, line_)) {
+        begin_ = lineFeed + 1;
+        ++lineNumber_;
+        return Result::Line;
       }
     }
     return nextSlow();
@@ -101,15 +94,11 @@ class LineReader {
     std::string_view line = line_;
     bool foundEmpty = false;
     for (;;) {
-      const char* lineFeed = lineFeeds.next();
-      if (lineFeed == nullptr || lineFeeds.nulBefore(lineFeed)) break;
-      std::size_t length = static_cast<std::size_t>(lineFeed - begin);
-      if (length != 0 && begin[length - 1] == '\r') --length;
-      if (length > kMaxLineLength) break;
-      line = std::string_view(begin, length);
+      const char* lineFeed = servedLine(lineFeeds, begin, line);
+      if (lineFeed == nullptr) break;
       begin = lineFeed + 1;
       ++lineNumber;
-      if (length == 0) {
+      if (line.empty()) {
         foundEmpty = true;
         break;
       }
@@ -153,6 +142,19 @@ class LineReader {
   // The longest stretch that can hold a line: its characters, a carriage return and the line feed.
   static constexpr std::size_t kLongestLineBytes = kMaxLineLength + 2;
 
+  // The line that begins at `begin`, into `line`, and the line feed that ends it, when the data
+  // at hand holds it whole, without NUL byte and not too long; else nullptr, and `line` stays
+  // as it was (nextSlow() then reads it).
+  static const char* servedLine(LineFeedScanner<true>& lineFeeds, const char* begin,
+                                std::string_view& line) {
+    const char* lineFeed = lineFeeds.next();
+    if (lineFeed == nullptr || lineFeeds.nulBefore(lineFeed)) return nullptr;
+    std::size_t length = static_cast<std::size_t>(lineFeed - begin);
+    if (length != 0 && begin[length - 1] == '\r') --length;
+    if (length > kMaxLineLength) return nullptr;
+    line = std::string_view(begin, length);
+    return lineFeed;
+  }
   std::uint64_t offsetOf(const char* position) const {
     return originOffset_ + static_cast<std::uint64_t>(position - origin_);
   }
