@@ -232,44 +232,65 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
       if (partner != kNone) lastWithPartner[partner] = f;
     }
   }
-  std::atomic<std::size_t> nextGroup{0};
+  // A thread takes a batch of groups at a time: a group of several files alone, or a run of
+  // single-file groups that spans about one reading of listing 2 from its file. Taken one by one,
+  // sections far smaller than a reading would have each thread read the stretch around every
+  // other section again, which doubles the reading. A batch is paired in listing order, so what
+  // is said below of a group holds for a batch.
+  const std::uint64_t batchBytes = second.textFile ? second.textFile->minimumRead : 0;
+  LargeVector<std::size_t> batchStarts;  // the first group of each batch
+  for (std::size_t group = 0; group < groupStarts.size();) {
+    batchStarts.push_back(group);
+    const auto single = [&](std::size_t g) { return nextInGroup[groupStarts[g]] == kNone; };
+    if (!single(group++)) continue;
+    std::uint64_t bytes = functionsExtent(second, second.files[groupStarts[group - 1]]);
+    while (group < groupStarts.size() && single(group) && bytes < batchBytes) {
+      bytes += functionsExtent(second, second.files[groupStarts[group++]]);
+    }
+  }
+  batchStarts.push_back(groupStarts.size());
+
+  std::atomic<std::size_t> nextBatch{0};
   // Every file before the returned one has been taken by a thread.
   const auto firstUntakenFile = [&] {
-    const std::size_t group = nextGroup.load();
-    return group < groupStarts.size() ? groupStarts[group] : second.files.size();
+    const std::size_t batch = nextBatch.load();
+    return batch + 1 < batchStarts.size() ? groupStarts[batchStarts[batch]] : second.files.size();
   };
 
   const auto pairGroups = [&] {
     CandidateIndex candidates;
     SectionLoader secondTexts;
     SectionLoader firstTexts;
-    for (std::size_t group = nextGroup++; group < groupStarts.size(); group = nextGroup++) {
-      const std::size_t partner = partners[groupStarts[group]];
-      if (partner != kNone) candidates.indexFile(first, partner, firstTexts);
-      for (std::size_t f = groupStarts[group]; f != kNone; f = nextInGroup[f]) {
-        const MonitoredFile& file = second.files[f];
-        // The whole section at once, unless it is very large: the handler may want it again.
-        if (handler != nullptr) secondTexts.loadSection(second, file, kSectionLoadedWhole);
-        for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-          FunctionRecord& function = second.functions[i];
-          function.pairState = PairState::NotAvailable;
-          function.partner = nullptr;
-          if (partner == kNone) continue;
-          secondTexts.load(second, file, function);
-          const std::size_t counterpart =
-              candidates.take(first, pairingKey(function.text, function));
-          if (counterpart == kNone) continue;
-          FunctionRecord& candidate = first.functions[counterpart];
-          firstTexts.load(first, first.files[partner], candidate);
-          candidate.taken = true;
-          if (compareAndMark(second, function, first, candidate)) {
-            function.pairState = PairState::Compared;
-            function.partner = &candidate;
-          } else {
-            function.pairState = PairState::Different;
+    for (std::size_t batch = nextBatch++; batch + 1 < batchStarts.size(); batch = nextBatch++) {
+      for (std::size_t group = batchStarts[batch]; group < batchStarts[batch + 1]; ++group) {
+        const std::size_t partner = partners[groupStarts[group]];
+        if (partner != kNone) candidates.indexFile(first, partner, firstTexts);
+        for (std::size_t f = groupStarts[group]; f != kNone; f = nextInGroup[f]) {
+          const MonitoredFile& file = second.files[f];
+          // The whole section at once, unless it is very large: the handler may want it again.
+          if (handler != nullptr) secondTexts.loadSection(second, file, kSectionLoadedWhole);
+          for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount;
+               ++i) {
+            FunctionRecord& function = second.functions[i];
+            function.pairState = PairState::NotAvailable;
+            function.partner = nullptr;
+            if (partner == kNone) continue;
+            secondTexts.load(second, file, function);
+            const std::size_t counterpart =
+                candidates.take(first, pairingKey(function.text, function));
+            if (counterpart == kNone) continue;
+            FunctionRecord& candidate = first.functions[counterpart];
+            firstTexts.load(first, first.files[partner], candidate);
+            candidate.taken = true;
+            if (compareAndMark(second, function, first, candidate)) {
+              function.pairState = PairState::Compared;
+              function.partner = &candidate;
+            } else {
+              function.pairState = PairState::Different;
+            }
           }
+          if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
         }
-        if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
       }
     }
   };
@@ -279,7 +300,7 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
     try {
       pairGroups();
     } catch (...) {
-      nextGroup = groupStarts.size();
+      nextBatch = batchStarts.size();
       if (handler != nullptr) handler->abandon();
       throw;
     }

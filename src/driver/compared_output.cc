@@ -87,12 +87,12 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
       waiting_[fileIndex] = std::move(copy);
       // Too far ahead: wait until this section has gone out or room is made; but only when
       // every file before this one has been taken, and then it never waits for ever. A thread
-      // pairs the files of the group it took in listing order, and takes another group only
-      // when they are done. Let m be the first file not yet paired. Some thread took m. Were it
-      // this thread, m would follow this file in its group, yet m comes before it. Were the
-      // other thread waiting too, m would follow, in its group, the section it waits on, yet
-      // that section is held up only because m, before it, is unpaired. So whoever took m is
-      // pairing it.
+      // pairs the files of the group (or the run of single-file groups) it took in listing
+      // order, and takes more only when they are done. Let m be the first file not yet paired.
+      // Some thread took m. Were it this thread, m would follow this file in what it took, yet
+      // m comes before it. Were the other thread waiting too, m would follow, in what it took,
+      // the section it waits on, yet that section is held up only because m, before it, is
+      // unpaired. So whoever took m is pairing it.
       if (firstUntakenFile > fileIndex) {
         progressed_.wait(lock, [&] {
           return abandoned_ || nextFile_ > fileIndex || waitingBytes_ <= mostWaitingBytes_;

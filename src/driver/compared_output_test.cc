@@ -96,6 +96,35 @@ TEST_F(ComparedOutputFiles, SectionsGoOutInListingOrderWhicheverThreadPairedThem
   }
 }
 
+// A thread takes runs of small sections that one reading of listing 2 spans, to pair together;
+// files that share a partner still go together, and everything goes out in listing order. Runs
+// from one section to the whole listing, with one or two threads, with or without room for
+// sections waiting.
+TEST_F(ComparedOutputFiles, RunsOfSmallSectionsTakenTogetherGoOutInListingOrder) {
+  // Files 50 to 59 of listing 2 share a partner with files 0 to 9; the rest stand alone.
+  const std::string first = multiFileListing(40, false, 7);
+  const std::string second = multiFileListing(60, true, 12, 50);
+  const std::string expected = testing::comparedText(first, second);
+  ASSERT_NE(expected.find("v"), std::string::npos);
+  const std::string path1 = write("l1.txt", first);
+  const std::string path2 = write("l2.txt", second);
+  for (const std::size_t reading : {std::size_t{1}, std::size_t{1500}, std::size_t{6000},
+                                    second.size()}) {
+    for (int round = 0; round < 5; ++round) {
+      for (const std::size_t threads : {1, 2}) {
+        for (const std::size_t mostWaiting : {std::size_t{0}, std::size_t{1} << 30}) {
+          ListingInputs inputs;
+          readBothListings(path1, path2, "", inputs);
+          inputs.listing2->textFile->minimumRead = reading;
+          EXPECT_EQ(writtenWhilePairing(*inputs.listing2, *inputs.listing1, threads, mostWaiting),
+                    expected)
+              << "reading " << reading << ", threads " << threads << ", waiting " << mostWaiting;
+        }
+      }
+    }
+  }
+}
+
 // A pairing thread that fails must not leave the other waiting for its sections.
 TEST_F(ComparedOutputFiles, AFailingThreadLeavesNoneWaiting) {
   const std::string first = multiFileListing(23, false, 7);
