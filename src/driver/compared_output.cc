@@ -84,7 +84,7 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
     if (abandoned_) return;
     if (fileIndex != nextFile_) {
       waitingBytes_ += copy->held();
-      waiting_[fileIndex] = std::move(copy);
+      waiting_.emplace(fileIndex, std::move(*copy));
       // Too far ahead: wait until this section has gone out or room is made; but only when
       // every file before this one has been taken, and then it never waits for ever. A thread
       // pairs the files of the group (or the run of single-file groups) it took in listing
@@ -111,9 +111,10 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
   }
   lock.lock();
   ++nextFile_;
-  while (!abandoned_ && nextFile_ < waiting_.size() && waiting_[nextFile_]) {
-    SectionCopy next = std::move(*waiting_[nextFile_]);
-    waiting_[nextFile_].reset();
+  for (auto found = waiting_.find(nextFile_); !abandoned_ && found != waiting_.end();
+       found = waiting_.find(nextFile_)) {
+    SectionCopy next = std::move(found->second);
+    waiting_.erase(found);
     waitingBytes_ -= next.held();
     progressed_.notify_all();
     lock.unlock();

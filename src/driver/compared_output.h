@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "compare/pairing.h"
@@ -23,9 +24,7 @@ class ComparedOutput final : public PairedFileHandler {
   // take a section) before the thread ahead waits.
   ComparedOutput(ProfileListing& second, OutputBuffer& out,
                  std::size_t mostWaitingBytes = std::size_t{32} << 20)
-      : second_(second), out_(out), mostWaitingBytes_(mostWaitingBytes) {
-    waiting_.resize(second.files.size());
-  }
+      : second_(second), out_(out), mostWaitingBytes_(mostWaitingBytes) {}
 
   void filePaired(std::size_t fileIndex, SectionLoader& secondTexts,
                   std::size_t firstUntakenFile) override;
@@ -54,9 +53,11 @@ class ComparedOutput final : public PairedFileHandler {
   std::size_t mostWaitingBytes_;
   std::mutex mutex_;
   std::condition_variable progressed_;
-  std::size_t nextFile_ = 0;                         // the next file section to go out
-  std::vector<std::optional<SectionCopy>> waiting_;  // by file index
-  std::size_t waitingBytes_ = 0;                     // held by the waiting sections
+  std::size_t nextFile_ = 0;  // the next file section to go out
+  // By file index. Only a few sections wait at a time: an array over all files would cost
+  // fresh memory for each, which listings of many small sections notice.
+  std::unordered_map<std::size_t, SectionCopy> waiting_;
+  std::size_t waitingBytes_ = 0;  // held by the waiting sections
   std::vector<ByteBlock> pieceMemory_;
   std::vector<char*> freePieces_;
   bool abandoned_ = false;
