@@ -222,6 +222,8 @@ struct FunctionRecord {
   std::uint8_t terGap_ = 0;        // the blank line before the TER line, with its line end
 };
 
+// A file section. Of listing 1 only what pairing needs is kept: the header line and the
+// functions (the other lines are empty, and it has no includes).
 struct MonitoredFile {
   std::string_view headerLine;
   std::string_view modeLine;

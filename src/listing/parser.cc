@@ -71,8 +71,14 @@ class ListingParser final : private RefillListener {
   // From now on, count the lines read that begin with "MONITORED " or "SUMMARY", the lines at
   // which skipping a file section stops; only reading ahead of listing 2 needs the count.
   void countStopLines() { countStopLines_ = true; }
-  // Keep a copy of each FUNCTION line even when function texts stay in the file.
-  void keepFunctionLines() { keepFunctionLines_ = true; }
+  // Reading listing 1: keep a copy of each FUNCTION line even when function texts stay in the
+  // file, and nothing of a file section but what pairing needs (its "MONITORED " line and its
+  // functions); the rest is only checked. Kept lines cost fresh memory, a listing of many small
+  // sections several megabytes of it.
+  void readForPairing() {
+    keepFunctionLines_ = true;
+    keepSectionLines_ = false;
+  }
   std::size_t stopLines() const { return stopLines_; }
 
  private:
@@ -109,6 +115,7 @@ class ListingParser final : private RefillListener {
   // Function texts are neither used in place nor copied: only their places in the file are kept.
   bool textInFile_;
   bool keepFunctionLines_ = false;
+  bool keepSectionLines_ = true;  // the mode line, "#include " lines, TER and statement lines
   bool countStopLines_ = false;
   std::vector<std::string_view> pendingLines_;
   // The FUNCTION lines of the file section being read, each followed by a line feed, and where
@@ -151,7 +158,8 @@ void ListingParser::readFileSection() {
 
   readLine();
   expect(startsWith(line(), kModeLabel));
-  file.modeLine = store();
+  const bool functionModeLine = startsWith(line(), kFunctionMode);
+  if (keepSectionLines_) file.modeLine = store();
   readLine();
   expect(line().empty());
   readLine();
@@ -162,14 +170,13 @@ void ListingParser::readFileSection() {
   expect(line().empty());
   readLine();
   while (startsWith(line(), "#include ")) {
-    listing_.includes.push_back(store());
+    if (keepSectionLines_) listing_.includes.push_back(store());
     readLine();
   }
   file.includeCount = listing_.includes.size() - file.firstInclude;
 
   // The form of the function sections follows from this file's mode line and the listing's view.
-  const bool functionForm =
-      startsWith(file.modeLine, kFunctionMode) || startsWith(*listing_.coverageView, kFunctionView);
+  const bool functionForm = functionModeLine || startsWith(*listing_.coverageView, kFunctionView);
   for (;;) {
     std::optional<std::string_view> lineDirective;
     if (isLineDirective(line())) {
@@ -185,9 +192,9 @@ void ListingParser::readFileSection() {
   expect(line().empty());
   readLine();
   expect(startsWith(line(), "***TER"));
-  file.fileTerLine = store();
+  if (keepSectionLines_) file.fileTerLine = store();
   readLine();
-  file.fileStatementLine = store();
+  if (keepSectionLines_) file.fileStatementLine = store();
   readLine();
   expect(startsWith(line(), "-----------------------"));
   for (int i = 0; i < 3; ++i) {
@@ -466,7 +473,7 @@ void readFirstSections(ListingParser& parser, LineReader& reader, ProfileListing
 
 void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstListingRules& rules) {
   ListingParser parser(reader, listing, rules.mcdcView);
-  parser.keepFunctionLines();
+  parser.readForPairing();
   parser.readListingHeader();
   readFirstSections(parser, reader, listing, rules);
 }
@@ -474,7 +481,7 @@ void readFirstListing(LineReader& reader, ProfileListing& listing, const FirstLi
 void readFirstListingTail(LineReader& reader, ProfileListing& listing,
                           const FirstListingRules& rules) {
   ListingParser parser(reader, listing, rules.mcdcView);
-  parser.keepFunctionLines();
+  parser.readForPairing();
   reader.readLine();  // as the line that ends the header, not counted as a stop line
   readFirstSections(parser, reader, listing, rules);
 }
