@@ -56,7 +56,8 @@ class ListingParser final : private RefillListener {
   ListingParser& operator=(const ListingParser&) = delete;
 
   void readListingHeader();
-  void readFileSection();
+  // `keptHeader` is the section's "MONITORED " line, kept already by the caller.
+  void readFileSection(std::optional<std::string_view> keptHeader = std::nullopt);
   void readSummary();
   void skipFileSection();
 
@@ -149,9 +150,9 @@ void ListingParser::readListingHeader() {
   if (!listing_.producedAt || !listing_.coverageView) throw notAListing();
 }
 
-void ListingParser::readFileSection() {
+void ListingParser::readFileSection(std::optional<std::string_view> keptHeader) {
   MonitoredFile& file = listing_.files.emplace_back();
-  file.headerLine = store();
+  file.headerLine = keptHeader ? *keptHeader : store();
   file.headerLineNumber = reader_.lineNumber();
   file.firstInclude = listing_.includes.size();
   file.firstFunction = listing_.functions.size();
@@ -452,7 +453,9 @@ void readFirstSections(ListingParser& parser, LineReader& reader, ProfileListing
     }
     if (known) {
       const std::size_t stopLinesBefore = parser.stopLines();
-      parser.readFileSection();
+      parser.readFileSection(rules.choices != nullptr
+                                 ? std::optional(rules.choices->back().headerLine)
+                                 : std::nullopt);
       if (rules.choices != nullptr) {
         // Skipping would have stopped exactly at the line after the section when that line is
         // the first one of the section to begin with "MONITORED " or "SUMMARY".
