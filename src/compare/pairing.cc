@@ -218,7 +218,10 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
   // out by partner: a group is a listing-2 file with the files after it that have the same
   // partner, paired in listing order by one thread. Files without a partner stand alone. The
   // threads take groups in turn as they become free, so both stay busy to the end.
-  LargeVector<std::size_t> groupStarts;  // the first file of each group, in listing order
+  // The first file of each group, in listing order; reserved at once, as growing it step by
+  // step would copy it each time, into fresh memory.
+  LargeVector<std::size_t> groupStarts;
+  groupStarts.reserve(second.files.size());
   LargeVector<std::size_t> nextInGroup(second.files.size(), kNone);
   {
     LargeVector<std::size_t> lastWithPartner(first.files.size(), kNone);
@@ -239,6 +242,7 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
   // is said below of a group holds for a batch.
   const std::uint64_t batchBytes = second.textFile ? second.textFile->minimumRead : 0;
   LargeVector<std::size_t> batchStarts;  // the first group of each batch
+  batchStarts.reserve(groupStarts.size() + 1);
   for (std::size_t group = 0; group < groupStarts.size();) {
     batchStarts.push_back(group);
     const auto single = [&](std::size_t g) { return nextInGroup[groupStarts[g]] == kNone; };
