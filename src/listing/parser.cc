@@ -76,10 +76,7 @@ class ListingParser final : private RefillListener {
   // file, and nothing of a file section but what pairing needs (its "MONITORED " line and its
   // functions); the rest is only checked. Kept lines cost fresh memory, a listing of many small
   // sections several megabytes of it.
-  void readForPairing() {
-    keepFunctionLines_ = true;
-    keepSectionLines_ = false;
-  }
+  void readForPairing() { forPairing_ = true; }
   std::size_t stopLines() const { return stopLines_; }
 
  private:
@@ -115,8 +112,7 @@ class ListingParser final : private RefillListener {
   bool mcdcView_;
   // Function texts are neither used in place nor copied: only their places in the file are kept.
   bool textInFile_;
-  bool keepFunctionLines_ = false;
-  bool keepSectionLines_ = true;  // the mode line, "#include " lines, TER and statement lines
+  bool forPairing_ = false;
   bool countStopLines_ = false;
   std::vector<std::string_view> pendingLines_;
   // The FUNCTION lines of the file section being read, each followed by a line feed, and where
@@ -160,7 +156,7 @@ void ListingParser::readFileSection(std::optional<std::string_view> keptHeader) 
   readLine();
   expect(startsWith(line(), kModeLabel));
   const bool functionModeLine = startsWith(line(), kFunctionMode);
-  if (keepSectionLines_) file.modeLine = store();
+  if (!forPairing_) file.modeLine = store();
   readLine();
   expect(line().empty());
   readLine();
@@ -171,7 +167,7 @@ void ListingParser::readFileSection(std::optional<std::string_view> keptHeader) 
   expect(line().empty());
   readLine();
   while (startsWith(line(), "#include ")) {
-    if (keepSectionLines_) listing_.includes.push_back(store());
+    if (!forPairing_) listing_.includes.push_back(store());
     readLine();
   }
   file.includeCount = listing_.includes.size() - file.firstInclude;
@@ -188,14 +184,14 @@ void ListingParser::readFileSection(std::optional<std::string_view> keptHeader) 
     readFunctionSection(lineDirective, functionForm);
   }
   file.functionCount = listing_.functions.size() - file.firstFunction;
-  if (textInFile_ && keepFunctionLines_) settleFunctionLines(file);
+  if (textInFile_ && forPairing_) settleFunctionLines(file);
 
   expect(line().empty());
   readLine();
   expect(startsWith(line(), "***TER"));
-  if (keepSectionLines_) file.fileTerLine = store();
+  if (!forPairing_) file.fileTerLine = store();
   readLine();
-  if (keepSectionLines_) file.fileStatementLine = store();
+  if (!forPairing_) file.fileStatementLine = store();
   readLine();
   expect(startsWith(line(), "-----------------------"));
   for (int i = 0; i < 3; ++i) {
@@ -231,7 +227,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   const bool copied = !inPlace && !textInFile_;
   const char* const textStart = line().data();
   const std::uint64_t textPosition = reader_.lineOffset();
-  if (textInFile_ && keepFunctionLines_) {
+  if (textInFile_ && forPairing_) {
     keptLineStarts_.push_back(keptLines_.size());
     keptLines_.append(line()).push_back('\n');
   }
