@@ -261,40 +261,43 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
     return batch + 1 < batchStarts.size() ? groupStarts[batchStarts[batch]] : second.files.size();
   };
 
+  // Pairs the files of one group, in listing order, with the texts those loaders hold.
+  const auto pairGroup = [&](std::size_t group, CandidateIndex& candidates,
+                             SectionLoader& secondTexts, SectionLoader& firstTexts) {
+    const std::size_t partner = partners[groupStarts[group]];
+    if (partner != kNone) candidates.indexFile(first, partner, firstTexts);
+    for (std::size_t f = groupStarts[group]; f != kNone; f = nextInGroup[f]) {
+      const MonitoredFile& file = second.files[f];
+      // The whole section at once, unless it is very large: the handler may want it again.
+      if (handler != nullptr) secondTexts.loadSection(second, file, kSectionLoadedWhole);
+      for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+        FunctionRecord& function = second.functions[i];
+        function.pairState = PairState::NotAvailable;
+        function.partner = nullptr;
+        if (partner == kNone) continue;
+        secondTexts.load(second, file, function);
+        const std::size_t counterpart = candidates.take(first, pairingKey(function.text, function));
+        if (counterpart == kNone) continue;
+        FunctionRecord& candidate = first.functions[counterpart];
+        firstTexts.load(first, first.files[partner], candidate);
+        candidate.taken = true;
+        if (compareAndMark(second, function, first, candidate)) {
+          function.pairState = PairState::Compared;
+          function.partner = &candidate;
+        } else {
+          function.pairState = PairState::Different;
+        }
+      }
+      if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
+    }
+  };
   const auto pairGroups = [&] {
     CandidateIndex candidates;
     SectionLoader secondTexts;
     SectionLoader firstTexts;
     for (std::size_t batch = nextBatch++; batch + 1 < batchStarts.size(); batch = nextBatch++) {
       for (std::size_t group = batchStarts[batch]; group < batchStarts[batch + 1]; ++group) {
-        const std::size_t partner = partners[groupStarts[group]];
-        if (partner != kNone) candidates.indexFile(first, partner, firstTexts);
-        for (std::size_t f = groupStarts[group]; f != kNone; f = nextInGroup[f]) {
-          const MonitoredFile& file = second.files[f];
-          // The whole section at once, unless it is very large: the handler may want it again.
-          if (handler != nullptr) secondTexts.loadSection(second, file, kSectionLoadedWhole);
-          for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount;
-               ++i) {
-            FunctionRecord& function = second.functions[i];
-            function.pairState = PairState::NotAvailable;
-            function.partner = nullptr;
-            if (partner == kNone) continue;
-            secondTexts.load(second, file, function);
-            const std::size_t counterpart =
-                candidates.take(first, pairingKey(function.text, function));
-            if (counterpart == kNone) continue;
-            FunctionRecord& candidate = first.functions[counterpart];
-            firstTexts.load(first, first.files[partner], candidate);
-            candidate.taken = true;
-            if (compareAndMark(second, function, first, candidate)) {
-              function.pairState = PairState::Compared;
-              function.partner = &candidate;
-            } else {
-              function.pairState = PairState::Different;
-            }
-          }
-          if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
-        }
+        pairGroup(group, candidates, secondTexts, firstTexts);
       }
     }
   };
