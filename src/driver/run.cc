@@ -68,9 +68,11 @@ void compare(RunContext& run, const RunEnvironment& environment) {
     // 100 MiB, no faster at 1 GiB).
     constexpr std::size_t kSmallestBlock = 256 << 10;
     constexpr std::size_t kLargestBlock = 2 << 20;
+    // A whole number of the smallest blocks, which is also the largest single write.
     const std::size_t blockSize = inputs.size2
                                       ? static_cast<std::size_t>(std::clamp<std::uint64_t>(
-                                            *inputs.size2 / 16, kSmallestBlock, kLargestBlock))
+                                            *inputs.size2 / 16, kSmallestBlock, kLargestBlock)) /
+                                            kSmallestBlock * kSmallestBlock
                                       : kLargestBlock;
     OutputBuffer out(sink, blockSize);
     const std::string timeText = environment.timeText ? environment.timeText() : currentTimeText();

@@ -46,7 +46,7 @@ class OutputBuffer {
     }
   }
   void append(char c) {
-    if (cursor_ == end_) handOff();
+    if (cursor_ == end_) handOff(false);
     *cursor_++ = c;
   }
   // Room for `size` bytes in one piece at the end of the output, to be filled and then passed to
@@ -54,7 +54,8 @@ class OutputBuffer {
   char* reserve(std::size_t size) {
     if (size > static_cast<std::size_t>(end_ - cursor_)) {
       if (size > capacity_) return nullptr;
-      handOff();
+      handOff(false);
+      if (size > static_cast<std::size_t>(end_ - cursor_)) handOff(true);
     }
     return cursor_;
   }
@@ -72,8 +73,10 @@ class OutputBuffer {
   class BackgroundWriter;
 
   void appendSlow(const char* data, std::size_t size);
-  // Passes the filled part of the current block on and starts an empty one.
-  void handOff();
+  // Passes the filled part of the current block on and starts another. Unless `whole`, the bytes
+  // after the last multiple of the largest write in the output may stay, moved to the start of
+  // the new block (see handOff in the source).
+  void handOff(bool whole);
 
   ByteSink& sink_;
   std::size_t capacity_;
@@ -88,6 +91,7 @@ class OutputBuffer {
   char* cursor_;
   char* end_;
   bool failed_ = false;
+  std::uint64_t handedBytes_ = 0;             // of the output, passed on to be written
   std::unique_ptr<BackgroundWriter> writer_;  // none when writing in the caller's thread
 };
 

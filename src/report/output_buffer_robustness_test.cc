@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -144,6 +145,57 @@ TEST(OutputBufferRobustness, WritesNothingAfterTheFirstFailedWrite) {
         EXPECT_EQ(expected.compare(0, sink.bytes.size(), sink.bytes), 0) << context;
       }
     }
+  }
+}
+
+// Large blocks go out in writes that end at multiples of 256 KiB of the output, also when
+// reserve() hands a block on before it is full, in the caller's thread or in the background.
+TEST(OutputBufferRobustness, LargeBlocksWriteWholeAlignedPieces) {
+  constexpr std::size_t kPiece = 256 << 10;
+  for (const bool inBackground : {false, true}) {
+    RecordingSink sink;
+    std::vector<std::size_t> writeSizes;
+    struct SizeRecorder final : ByteSink {
+      RecordingSink& inner;
+      std::vector<std::size_t>& sizes;
+      SizeRecorder(RecordingSink& sink, std::vector<std::size_t>& sizes)
+          : inner(sink), sizes(sizes) {}
+      bool write(const char* data, std::size_t size) override {
+        sizes.push_back(size);
+        return inner.write(data, size);
+      }
+    } recorder(sink, writeSizes);
+    std::string expected;
+    {
+      OutputBuffer out(recorder, 4 * kPiece, inBackground);
+      std::uint64_t state = 99;
+      for (int step = 0; step < 400; ++step) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const std::size_t size = (state >> 33) % (3 * kPiece / 2);
+        const char fill = static_cast<char>('a' + step % 26);
+        if (step % 3 == 0) {
+          out.append(std::string(size % 5000, fill));
+          expected.append(size % 5000, fill);
+        } else {
+          char* room = out.reserve(size);
+          ASSERT_NE(room, nullptr);
+          std::memset(room, fill, size);
+          out.commit(size);
+          expected.append(size, fill);
+        }
+      }
+      out.flush();
+      EXPECT_FALSE(out.failed());
+    }
+    EXPECT_EQ(sink.bytes, expected) << "background " << inBackground;
+    ASSERT_FALSE(writeSizes.empty());
+    std::uint64_t offset = 0;
+    for (std::size_t i = 0; i + 1 < writeSizes.size(); ++i) {
+      offset += writeSizes[i];
+      EXPECT_EQ(offset % kPiece, 0u) << "write " << i << ", background " << inBackground;
+    }
+    // Nothing but the aligned pieces and the last one: no write smaller than needed.
+    EXPECT_LE(writeSizes.size(), expected.size() / kPiece + 1);
   }
 }
 
