@@ -27,8 +27,8 @@ LineReader::LineReader(ByteSource& source, std::string path, std::size_t blockSi
     : source_(&source),
       path_(std::move(path)),
       capacity_(std::max(blockSize, 2 * kLongestLineBytes)) {
-  buffer_ = ByteBlock(capacity_);
-  origin_ = begin_ = end_ = buffer_.data();
+  buffer_ = ByteBlock(kReadPlace + capacity_);
+  origin_ = begin_ = end_ = buffer_.data() + kReadPlace;
 }
 
 LineReader::LineReader(std::string_view wholeInput, std::string path)
@@ -44,13 +44,19 @@ LineReader::LineReader(std::string_view wholeInput, std::string path)
 bool LineReader::refill() {
   if (sourceEnded_) return false;
   if (refillListener_ != nullptr) refillListener_->beforeRefill();
+  // The unread rest, a part of a line, goes just in front of the place each read fills, so
+  // that every read lands on the same page-aligned place and asks for the same number of bytes
+  // (a file read from its start then in whole pages): the system copies that faster.
   const std::size_t pending = static_cast<std::size_t>(end_ - begin_);
   originOffset_ = offsetOf(begin_);
-  if (pending != 0 && begin_ != buffer_.data()) std::memmove(buffer_.data(), begin_, pending);
-  begin_ = buffer_.data();
+  char* const readPlace = buffer_.data() + kReadPlace;
+  char* const pendingPlace = pending <= kReadPlace ? readPlace - pending : buffer_.data();
+  if (pending != 0 && begin_ != pendingPlace) std::memmove(pendingPlace, begin_, pending);
+  origin_ = begin_ = pendingPlace;
   end_ = begin_ + pending;
-  const std::size_t count = source_->read(buffer_.data() + pending, capacity_ - pending);
-  end_ = begin_ + pending + count;
+  const std::size_t count = source_->read(
+      pendingPlace + pending, pending <= kReadPlace ? capacity_ : kReadPlace + capacity_ - pending);
+  end_ += count;
   if (count == 0) sourceEnded_ = true;
   return count != 0;
 }

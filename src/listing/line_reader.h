@@ -141,6 +141,9 @@ class LineReader {
  private:
   // The longest stretch that can hold a line: its characters, a carriage return and the line feed.
   static constexpr std::size_t kLongestLineBytes = kMaxLineLength + 2;
+  // Where in the buffer reads are put: room in front for the part of a line left from the read
+  // before, which is shorter than the longest line.
+  static constexpr std::size_t kReadPlace = 8192;
 
   // The line that begins at `begin`, into `line`, and the line feed that ends it, when the data
   // at hand holds it whole, without NUL byte and not too long; else nullptr, and `line` stays
