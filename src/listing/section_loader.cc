@@ -11,7 +11,14 @@ namespace qrvdiff {
 void SectionLoader::read(const ProfileListing& listing, const MonitoredFile& file,
                          std::uint64_t begin, std::size_t needed) {
   loadedListing_ = nullptr;
-  const std::size_t wanted = std::max(needed, listing.textFile->minimumRead);
+  // Reads start and end at page boundaries of the file, which the system copies faster; the
+  // buffer's start is page-aligned too.
+  constexpr std::size_t kPage = 4096;
+  const std::size_t lead = static_cast<std::size_t>(begin % kPage);
+  begin -= lead;
+  needed += lead;
+  const std::size_t wanted =
+      (std::max(needed, listing.textFile->minimumRead) + kPage - 1) / kPage * kPage;
   if (wanted > buffer_.size()) {
     // At least a huge page: a buffer of 4 KiB pages costs a fault for each.
     constexpr std::size_t kSmallestBuffer = std::size_t{2} << 20;
