@@ -89,14 +89,14 @@ struct Helping {
   std::uint64_t smallestTail;
 };
 
-// Where the first "MONITORED " line at or after byte `from` of the file begins; ~0 when none
-// begins before `size`.
-std::uint64_t sectionStartFrom(int descriptor, std::uint64_t from, std::uint64_t size) {
+// Where the first "MONITORED " line at or after byte `from` of the file begins; ~0 when none is
+// found before about byte `limit`.
+std::uint64_t sectionStartFrom(int descriptor, std::uint64_t from, std::uint64_t limit) {
   constexpr std::string_view kOpening = "\nMONITORED ";
   constexpr std::size_t kWindow = 64 << 10;
   std::string window(kWindow, '\0');
   // Each window starts at a line feed's possible place: one byte before a line start.
-  for (std::uint64_t at = from - 1; at < size; at += kWindow - kOpening.size()) {
+  for (std::uint64_t at = from - 1; at < limit; at += kWindow - kOpening.size()) {
     const std::size_t count = readAt(descriptor, window.data(), kWindow, at);
     const std::size_t found = std::string_view(window.data(), count).find(kOpening);
     if (found != std::string_view::npos) return at + found + 1;
@@ -118,8 +118,12 @@ void readTail(const ProfileListing& owned, bool listing1, bool mcdcView, Helping
     const ListingTextFile& file = *owned.textFile;
     const std::uint64_t size = file.state.size;
     if (progress >= size || size - progress < 2 * helping.smallestTail) return;
+    // The tail starts at the first section after the middle of what is left, if one starts
+    // before three quarters: a search further on would read much of the listing, while its owner
+    // may well be done, only to find a tail too short to pay.
+    const std::uint64_t left = size - progress;
     const std::uint64_t offset =
-        sectionStartFrom(file.descriptor, progress + (size - progress) / 2, size);
+        sectionStartFrom(file.descriptor, progress + left / 2, progress + left / 4 * 3);
     if (offset == ListingSplit::kUnclaimed || !tail.split.claim(offset)) return;
     tail.listing = std::make_unique<ProfileListing>();
     ProfileListing& listing = *tail.listing;
