@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -150,6 +154,146 @@ bool compareAndMarkAligned(ProfileListing& second, FunctionRecord& secondFunctio
   return true;
 }
 
+// Compares a function with the listing-1 function chosen for it, both loaded, and records the
+// outcome.
+void comparePair(ProfileListing& second, FunctionRecord& function, const ProfileListing& first,
+                 const FunctionRecord& candidate) {
+  if (compareAndMark(second, function, first, candidate)) {
+    function.pairState = PairState::Compared;
+    function.partner = &candidate;
+  } else {
+    function.pairState = PairState::Different;
+  }
+}
+
+// A listing-2 function and the listing-1 function that FUNCTION lines chose for it.
+struct ChosenPair {
+  FunctionRecord* second;
+  FunctionRecord* first;
+};
+
+// The loaders through which one thread brings texts in.
+struct ThreadTexts {
+  SectionLoader second;
+  SectionLoader first;
+};
+
+// The pairs of one file section to compare and mark.
+struct Job {
+  ProfileListing* second;
+  const MonitoredFile* file;
+  ProfileListing* first;
+  const MonitoredFile* partnerFile;
+  const std::vector<ChosenPair>* pairs;
+};
+
+// Comparing and marking the functions of one large file section, shared with every thread that
+// has nothing else to do. Which listing-1 function each function is compared with depends on the
+// functions before it, so the thread that took the section decides that in order; the comparing,
+// most of the work, then goes to all threads a run of functions at a time: one large section
+// would otherwise keep one thread busy while the other waits. One section is shared at a time.
+class SharedComparisons {
+ public:
+  explicit SharedComparisons(std::size_t threads) : pairingThreads_(threads) {}
+
+  // Compares and marks every pair, with the help of idle threads when no other section is being
+  // shared; returns when all are done.
+  void compareAll(const Job& job, ThreadTexts& texts) {
+    {
+      std::unique_lock lock(mutex_);
+      if (job_) {
+        lock.unlock();
+        std::atomic<std::size_t> next{0};
+        work(job, next, texts);
+        return;
+      }
+      job_ = job;
+      ++jobNumber_;
+      next_ = 0;
+      failure_ = nullptr;
+      workers_ = 1;
+    }
+    idle_.notify_all();
+    std::exception_ptr ownFailure;
+    try {
+      work(job, next_, texts);
+    } catch (...) {
+      next_ = job.pairs->size();  // the helpers stop too
+      ownFailure = std::current_exception();
+    }
+    // The pairs stay in use until every helper has returned.
+    std::unique_lock lock(mutex_);
+    --workers_;
+    done_.wait(lock, [&] { return workers_ == 0; });
+    job_.reset();
+    if (ownFailure) std::rethrow_exception(ownFailure);
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+  // Once for each thread, when it takes no more sections of its own, also after a failure.
+  void stopPairing() {
+    {
+      std::lock_guard lock(mutex_);
+      --pairingThreads_;
+    }
+    idle_.notify_all();
+  }
+
+  // Helps with shared sections until no thread pairs sections of its own any more.
+  void helpUntilAllDone(ThreadTexts& texts) {
+    std::unique_lock lock(mutex_);
+    std::uint64_t lastJob = 0;
+    for (;;) {
+      idle_.wait(lock, [&] { return pairingThreads_ == 0 || (job_ && jobNumber_ != lastJob); });
+      if (!job_ || jobNumber_ == lastJob) return;
+      lastJob = jobNumber_;
+      ++workers_;
+      const Job job = *job_;  // stays posted until every worker has returned
+      lock.unlock();
+      try {
+        work(job, next_, texts);
+      } catch (...) {
+        next_ = job.pairs->size();  // the others stop too
+        lock.lock();
+        if (!failure_) failure_ = std::current_exception();
+        if (--workers_ == 0) done_.notify_all();
+        continue;
+      }
+      lock.lock();
+      if (--workers_ == 0) done_.notify_all();
+    }
+  }
+
+ private:
+  // Functions taken at a time: enough for each thread's loaders to read only the parts of the
+  // section that its own runs need.
+  static constexpr std::size_t kRun = 256;
+
+  // Takes runs of pairs until none is left.
+  static void work(const Job& job, std::atomic<std::size_t>& next, ThreadTexts& texts) {
+    const std::size_t count = job.pairs->size();
+    for (std::size_t begin = next.fetch_add(kRun); begin < count; begin = next.fetch_add(kRun)) {
+      const std::size_t end = std::min(count, begin + kRun);
+      for (std::size_t i = begin; i < end; ++i) {
+        const ChosenPair& pair = (*job.pairs)[i];
+        texts.second.load(*job.second, *job.file, *pair.second);
+        texts.first.load(*job.first, *job.partnerFile, *pair.first);
+        comparePair(*job.second, *pair.second, *job.first, *pair.first);
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable idle_;  // a section was posted, or a thread stopped pairing
+  std::condition_variable done_;  // a helper finished its part of the posted section
+  std::optional<Job> job_;
+  std::uint64_t jobNumber_ = 0;
+  std::atomic<std::size_t> next_{0};
+  std::size_t workers_ = 0;     // threads working on the posted section
+  std::size_t pairingThreads_;  // threads still taking sections of their own
+  std::exception_ptr failure_;
+};
+
 }  // namespace
 
 bool compareAndMark(ProfileListing& second, FunctionRecord& secondFunction,
@@ -199,7 +343,7 @@ void pairFiles(ProfileListing& second, ProfileListing& first) {
 }
 
 void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads,
-               PairedFileHandler* handler) {
+               PairedFileHandler* handler, std::uint64_t sharedSectionBytes) {
   // The first listing-1 file with each "MONITORED " line is the partner of every listing-2 file
   // with that line.
   HeaderSet firstHeaders(first.files.size());
@@ -261,13 +405,39 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
     return batch + 1 < batchStarts.size() ? groupStarts[batchStarts[batch]] : second.files.size();
   };
 
+  // One thread, or two: the caller's and a helper.
+  const std::size_t runningThreads = threads < 2 ? 1 : 2;
+  SharedComparisons shared(runningThreads);
   // Pairs the files of one group, in listing order, with the texts those loaders hold.
-  const auto pairGroup = [&](std::size_t group, CandidateIndex& candidates,
-                             SectionLoader& secondTexts, SectionLoader& firstTexts) {
+  const auto pairGroup = [&](std::size_t group, CandidateIndex& candidates, ThreadTexts& texts,
+                             std::vector<ChosenPair>& chosen) {
+    SectionLoader& secondTexts = texts.second;
+    SectionLoader& firstTexts = texts.first;
     const std::size_t partner = partners[groupStarts[group]];
     if (partner != kNone) candidates.indexFile(first, partner, firstTexts);
     for (std::size_t f = groupStarts[group]; f != kNone; f = nextInGroup[f]) {
       const MonitoredFile& file = second.files[f];
+      if (runningThreads == 2 && partner != kNone &&
+          functionsExtent(second, file) >= sharedSectionBytes) {
+        chosen.clear();
+        for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+          FunctionRecord& function = second.functions[i];
+          function.pairState = PairState::NotAvailable;
+          function.partner = nullptr;
+          // The FUNCTION line is kept for a large section, else read.
+          const char* functionLine = function.keptFunctionLine;
+          if (functionLine == nullptr) functionLine = secondTexts.textOf(second, file, function);
+          const std::size_t counterpart =
+              candidates.take(first, pairingKey(functionLine, function));
+          if (counterpart == kNone) continue;
+          FunctionRecord& candidate = first.functions[counterpart];
+          candidate.taken = true;
+          chosen.push_back({&function, &candidate});
+        }
+        shared.compareAll({&second, &file, &first, &first.files[partner], &chosen}, texts);
+        if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
+        continue;
+      }
       // The whole section at once, unless it is very large: the handler may want it again.
       if (handler != nullptr) secondTexts.loadSection(second, file, kSectionLoadedWhole);
       for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
@@ -281,39 +451,37 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
         FunctionRecord& candidate = first.functions[counterpart];
         firstTexts.load(first, first.files[partner], candidate);
         candidate.taken = true;
-        if (compareAndMark(second, function, first, candidate)) {
-          function.pairState = PairState::Compared;
-          function.partner = &candidate;
-        } else {
-          function.pairState = PairState::Different;
-        }
+        comparePair(second, function, first, candidate);
       }
       if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
     }
   };
-  const auto pairGroups = [&] {
+  const auto pairGroups = [&](ThreadTexts& texts) {
     CandidateIndex candidates;
-    SectionLoader secondTexts;
-    SectionLoader firstTexts;
+    std::vector<ChosenPair> chosen;
     for (std::size_t batch = nextBatch++; batch + 1 < batchStarts.size(); batch = nextBatch++) {
       for (std::size_t group = batchStarts[batch]; group < batchStarts[batch + 1]; ++group) {
-        pairGroup(group, candidates, secondTexts, firstTexts);
+        pairGroup(group, candidates, texts, chosen);
       }
     }
   };
   // A thread that fails lets the handler know, so that nothing waits for its files, and takes
-  // no more groups.
+  // no more groups. A thread out of groups helps with large sections of the others.
   const auto runThread = [&] {
+    ThreadTexts texts;
     try {
-      pairGroups();
+      pairGroups(texts);
     } catch (...) {
       nextBatch = batchStarts.size();
+      shared.stopPairing();
       if (handler != nullptr) handler->abandon();
       throw;
     }
+    shared.stopPairing();
+    shared.helpUntilAllDone(texts);
   };
 
-  if (threads < 2) {
+  if (runningThreads == 1) {
     runThread();
     return;
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "listing/model.h"
 #include "listing/section_loader.h"
@@ -28,9 +29,14 @@ class PairedFileHandler {
 // `second` and `taken` of the listing-1 functions that were matched, and marks every compared
 // function while its structure is tested.
 void pairFiles(ProfileListing& second, ProfileListing& first);
+// File sections whose functions take at least this many bytes of listing 2 are compared by
+// every thread that is free, not only by the one that pairs them.
+inline constexpr std::uint64_t kSharedSectionBytes = kSectionLoadedWhole + 1;
+
 // The same on one thread, or shared out over two; `handler`, when given, hears of each file.
 void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads,
-               PairedFileHandler* handler = nullptr);
+               PairedFileHandler* handler = nullptr,
+               std::uint64_t sharedSectionBytes = kSharedSectionBytes);
 // How many threads pairFiles(second, first) uses.
 std::size_t pairingThreadsFor(const ProfileListing& second);
 

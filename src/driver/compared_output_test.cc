@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <vector>
 
+#include "compare/pairing.h"
 #include "compare/tallies.h"
 #include "driver/error.h"
 #include "driver/inputs.h"
@@ -39,13 +43,41 @@ std::string multiFileListing(int files, bool covered, int only, int names = 1000
   return text + testing::summaryText();
 }
 
+// A small file section, one of `functions` functions that all have the same FUNCTION line (some
+// with a line more, so that not every pair has the same structure), and another small one.
+std::string largeSectionListing(int functions, bool covered) {
+  std::string text = testing::listingHeaderText();
+  const auto smallSection = [&](const std::string& name) {
+    text += testing::fileSectionHead(name);
+    text += functionSection(
+        {functionLine("1", "", ' ', 3, "FUNCTION h()"),
+         functionLine(covered ? "1" : "0", "", covered ? ' ' : '-', 4, "return 0;")});
+    text += testing::fileSectionTail(name);
+  };
+  smallSection("src/before.c");
+  text += testing::fileSectionHead("src/large.c");
+  for (int g = 0; g < functions; ++g) {
+    const bool hit = covered == (g % 3 != 0);
+    std::vector<std::string> lines = {
+        functionLine("1", "", ' ', 10 * g, "FUNCTION g()"),
+        functionLine(hit ? "4" : "0", "1", hit ? ' ' : '-', 10 * g + 1, "if (a)"),
+        functionLine(hit ? "2" : "0", "", hit ? ' ' : '-', 10 * g + 2, "return x;")};
+    if (g % 7 == (covered ? 3 : 5)) lines.push_back(functionLine("1", "", ' ', 10 * g + 3, "}"));
+    text += functionSection(lines);
+  }
+  text += testing::fileSectionTail("src/large.c");
+  smallSection("src/after.c");
+  return text + testing::summaryText();
+}
+
 std::string writtenWhilePairing(ProfileListing& second, ProfileListing& first, std::size_t threads,
-                                std::size_t mostWaitingBytes) {
+                                std::size_t mostWaitingBytes,
+                                std::uint64_t sharedSectionBytes = kSharedSectionBytes) {
   testing::StringSink sink;
   OutputBuffer out(sink, 4096, true);
   writeListingHeader(second, first, testing::kTestReportHeader, out);
   ComparedOutput sections(second, out, mostWaitingBytes);
-  pairFiles(second, first, threads, &sections);
+  pairFiles(second, first, threads, &sections, sharedSectionBytes);
   computeTotals(second);
   writeSummary(second, out);
   out.flush();
@@ -108,8 +140,8 @@ TEST_F(ComparedOutputFiles, RunsOfSmallSectionsTakenTogetherGoOutInListingOrder)
   ASSERT_NE(expected.find("v"), std::string::npos);
   const std::string path1 = write("l1.txt", first);
   const std::string path2 = write("l2.txt", second);
-  for (const std::size_t reading : {std::size_t{1}, std::size_t{1500}, std::size_t{6000},
-                                    second.size()}) {
+  for (const std::size_t reading :
+       {std::size_t{1}, std::size_t{1500}, std::size_t{6000}, second.size()}) {
     for (int round = 0; round < 5; ++round) {
       for (const std::size_t threads : {1, 2}) {
         for (const std::size_t mostWaiting : {std::size_t{0}, std::size_t{1} << 30}) {
@@ -125,7 +157,36 @@ TEST_F(ComparedOutputFiles, RunsOfSmallSectionsTakenTogetherGoOutInListingOrder)
   }
 }
 
-// A pairing thread that fails must not leave the other waiting for its sections.
+// A large section is compared by both threads, the partners chosen in order first: the same
+// output as from one thread, whichever sections are large enough to share, however small the
+// readings of the listings.
+TEST_F(ComparedOutputFiles, ALargeSectionComparedByBothThreadsGivesTheSameOutput) {
+  const std::string first = largeSectionListing(300, false);
+  const std::string second = largeSectionListing(290, true);
+  const std::string expected = testing::comparedText(first, second);
+  ASSERT_NE(expected.find("(different)"), std::string::npos);
+  ASSERT_NE(expected.find("^"), std::string::npos);
+  const std::string path1 = write("l1.txt", first);
+  const std::string path2 = write("l2.txt", second);
+  for (const std::uint64_t shared : {std::uint64_t{0}, std::uint64_t{1000}, kSharedSectionBytes}) {
+    for (const std::size_t reading : {std::size_t{1}, std::size_t{5000}, second.size()}) {
+      for (int round = 0; round < 5; ++round) {
+        for (const std::size_t mostWaiting : {std::size_t{0}, std::size_t{1} << 30}) {
+          ListingInputs inputs;
+          readBothListings(path1, path2, "", inputs);
+          inputs.listing1->textFile->minimumRead = reading;
+          inputs.listing2->textFile->minimumRead = reading;
+          EXPECT_EQ(writtenWhilePairing(*inputs.listing2, *inputs.listing1, 2, mostWaiting, shared),
+                    expected)
+              << "shared from " << shared << ", reading " << reading << ", waiting " << mostWaiting;
+        }
+      }
+    }
+  }
+}
+
+// A pairing thread that fails must not leave the other waiting for its sections, nor for its
+// help with a shared section.
 TEST_F(ComparedOutputFiles, AFailingThreadLeavesNoneWaiting) {
   const std::string first = multiFileListing(23, false, 7);
   const std::string second = multiFileListing(23, true, 12);
@@ -138,6 +199,20 @@ TEST_F(ComparedOutputFiles, AFailingThreadLeavesNoneWaiting) {
     std::filesystem::resize_file(path2, keep);
     EXPECT_THROW(writtenWhilePairing(*inputs.listing2, *inputs.listing1, 2, 0), Error);
     write("l2.txt", second);
+  }
+  const std::string large1 = largeSectionListing(300, false);
+  const std::string large2 = largeSectionListing(290, true);
+  write("l1.txt", large1);
+  for (const std::uintmax_t keep : {large2.size() / 4, large2.size() / 2, large2.size() * 3 / 4}) {
+    for (const std::uint64_t shared : {std::uint64_t{0}, std::uint64_t{1000}}) {
+      write("l2.txt", large2);
+      ListingInputs inputs;
+      readBothListings(path1, path2, "", inputs);
+      inputs.listing2->textFile->minimumRead = 1;
+      std::filesystem::resize_file(path2, keep);
+      EXPECT_THROW(writtenWhilePairing(*inputs.listing2, *inputs.listing1, 2, 0, shared), Error)
+          << "kept " << keep << ", shared from " << shared;
+    }
   }
 }
 

@@ -72,10 +72,9 @@ class ListingParser final : private RefillListener {
   // From now on, count the lines read that begin with "MONITORED " or "SUMMARY", the lines at
   // which skipping a file section stops; only reading ahead of listing 2 needs the count.
   void countStopLines() { countStopLines_ = true; }
-  // Reading listing 1: keep a copy of each FUNCTION line even when function texts stay in the
-  // file, and nothing of a file section but what pairing needs (its "MONITORED " line and its
-  // functions); the rest is only checked. Kept lines cost fresh memory, a listing of many small
-  // sections several megabytes of it.
+  // Reading listing 1: keep nothing of a file section but what pairing needs (its "MONITORED "
+  // line and its functions); the rest is only checked. Kept lines cost fresh memory, a listing
+  // of many small sections several megabytes of it.
   void readForPairing() { forPairing_ = true; }
   std::size_t stopLines() const { return stopLines_; }
 
@@ -116,8 +115,10 @@ class ListingParser final : private RefillListener {
   bool countStopLines_ = false;
   std::vector<std::string_view> pendingLines_;
   // The FUNCTION lines of the file section being read, each followed by a line feed, and where
-  // each begins; only when function texts stay in the file and listing 1 is read.
-  std::string keptLines_;
+  // each begins; only when function texts stay in the file.
+  // In large blocks: a section of many functions makes it grow to megabytes, which fresh small
+  // pages and their copies on growing would make dear.
+  LargeVector<char> keptLines_;
   std::vector<std::size_t> keptLineStarts_;
   std::size_t stopLines_ = 0;
 };
@@ -184,7 +185,7 @@ void ListingParser::readFileSection(std::optional<std::string_view> keptHeader) 
     readFunctionSection(lineDirective, functionForm);
   }
   file.functionCount = listing_.functions.size() - file.firstFunction;
-  if (textInFile_ && forPairing_) settleFunctionLines(file);
+  if (textInFile_) settleFunctionLines(file);
 
   expect(line().empty());
   readLine();
@@ -203,9 +204,12 @@ void ListingParser::readFileSection(std::optional<std::string_view> keptHeader) 
 
 void ListingParser::settleFunctionLines(const MonitoredFile& file) {
   // A section that is paired from memory offers its FUNCTION lines from there; the others keep
-  // copies, which would otherwise take fresh memory for every function of the listing.
+  // copies, which would otherwise take fresh memory for every function of the listing. Pairing
+  // takes a listing-1 function's line from them, and decides the partners of a large section's
+  // functions from them before it reads the section (see pairFiles).
   if (functionsExtent(listing_, file) > kSectionLoadedWhole) {
-    const char* const copies = listing_.arena.store(keptLines_);
+    const char* const copies =
+        listing_.arena.store(std::string_view(keptLines_.data(), keptLines_.size()));
     for (std::size_t i = 0; i < file.functionCount; ++i) {
       listing_.functions[file.firstFunction + i].keptFunctionLine = copies + keptLineStarts_[i];
     }
@@ -227,9 +231,10 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   const bool copied = !inPlace && !textInFile_;
   const char* const textStart = line().data();
   const std::uint64_t textPosition = reader_.lineOffset();
-  if (textInFile_ && forPairing_) {
+  if (textInFile_) {
     keptLineStarts_.push_back(keptLines_.size());
-    keptLines_.append(line()).push_back('\n');
+    keptLines_.insert(keptLines_.end(), line().begin(), line().end());
+    keptLines_.push_back('\n');
   }
   if (copied) listing_.arena.beginRun();
   // Adds a line of the function, which the line feed at `lineFeed` ends.
