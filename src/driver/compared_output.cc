@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "compare/tallies.h"
+#include "listing/section_loader.h"
 #include "report/writer.h"
 
 namespace qrvdiff {
@@ -106,6 +107,15 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
   lock.unlock();
   if (copy) {
     writeCopy(*copy);
+  } else if (functionsExtent(second_, file) > kSectionLoadedWhole) {
+    // A large section takes long to write, and the other pairing thread has often nothing left
+    // to do meanwhile: the system takes the blocks on a thread of its own.
+    struct Background {
+      OutputBuffer& out;
+      explicit Background(OutputBuffer& buffer) : out(buffer) { out.writeInBackground(true); }
+      ~Background() { out.writeInBackground(false); }
+    } background(out_);
+    writeFileSection(second_, file, secondTexts, out_);
   } else {
     writeFileSection(second_, file, secondTexts, out_);
   }

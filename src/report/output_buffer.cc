@@ -156,6 +156,22 @@ void OutputBuffer::handOff(bool whole) {
   }
 }
 
+void OutputBuffer::writeInBackground(bool on) {
+  if (on == (writer_ != nullptr)) return;
+  if (on) {
+    if (failed_) return;
+    if (!blocks_[1]) {
+      blocks_[1] =
+          Block(static_cast<char*>(allocateLargeBlock(capacity_)), BlockDeleter{capacity_});
+    }
+    writer_ = std::make_unique<BackgroundWriter>(sink_);
+    return;
+  }
+  writer_->waitUntilIdle();
+  if (writer_->failed()) failed_ = true;
+  writer_.reset();
+}
+
 void OutputBuffer::flush() {
   handOff(true);
   if (writer_) writer_->waitUntilIdle();

@@ -67,6 +67,10 @@ class OutputBuffer {
 
   // Hands everything gathered so far to the sink and waits until it has been written.
   void flush();
+  // From now on full blocks go to the sink on a thread of their own while the next is filled
+  // (`on`), or in the caller's thread again, once the blocks handed on have been written. After
+  // a failed write it stays in the caller's thread.
+  void writeInBackground(bool on);
   bool failed() const;
 
  private:

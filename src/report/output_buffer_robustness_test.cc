@@ -37,6 +37,20 @@ class RecordingSink final : public ByteSink {
   std::size_t failingWrite_;
 };
 
+// Notes the size of every write before passing it on.
+class SizeRecorder final : public ByteSink {
+ public:
+  SizeRecorder(ByteSink& inner, std::vector<std::size_t>& sizes) : inner_(inner), sizes_(sizes) {}
+  bool write(const char* data, std::size_t size) override {
+    sizes_.push_back(size);
+    return inner_.write(data, size);
+  }
+
+ private:
+  ByteSink& inner_;
+  std::vector<std::size_t>& sizes_;
+};
+
 // A fixed mix of every kind of append: pieces from empty to larger than most capacities, single
 // characters and numbers with and without a minimum width. Returns the bytes they stand for.
 std::string appendMix(OutputBuffer& out) {
@@ -120,6 +134,54 @@ TEST(OutputBufferRobustness, PassesEveryByteOnInOrder) {
   }
 }
 
+// Writing may move to a thread of its own and back at any point: the bytes stay in order, the
+// large pieces stay aligned, and nothing is written after a failed write.
+TEST(OutputBufferRobustness, WritingMovesToItsOwnThreadAndBackInOrder) {
+  constexpr std::size_t kPiece = 256 << 10;
+  for (const std::size_t failingWrite : {std::size_t{3}, std::size_t{7}, ~std::size_t{0}}) {
+    for (const bool startInBackground : {false, true}) {
+      RecordingSink sink(failingWrite);
+      std::vector<std::size_t> writeSizes;
+      SizeRecorder recorder(sink, writeSizes);
+      std::string expected;
+      bool failed = false;
+      {
+        OutputBuffer out(recorder, 4 * kPiece, startInBackground);
+        for (int step = 0; step < 120; ++step) {
+          if (step % 9 == 0) out.writeInBackground(step % 2 == 0);
+          const std::string piece(static_cast<std::size_t>(step) * 7919 % (kPiece + 1000),
+                                  static_cast<char>('a' + step % 26));
+          if (step % 2 == 0) {
+            out.append(piece);
+          } else {
+            char* room = out.reserve(piece.size());
+            ASSERT_NE(room, nullptr);
+            std::memcpy(room, piece.data(), piece.size());
+            out.commit(piece.size());
+          }
+          expected += piece;
+        }
+        out.flush();
+        failed = out.failed();
+      }
+      const std::string context = "failing write " + std::to_string(failingWrite) +
+                                  ", starting in background " + std::to_string(startInBackground);
+      EXPECT_EQ(sink.writesAfterFailure, 0u) << context;
+      EXPECT_EQ(failed, sink.writes >= failingWrite) << context;
+      if (failed) {
+        EXPECT_EQ(expected.compare(0, sink.bytes.size(), sink.bytes), 0) << context;
+        continue;
+      }
+      EXPECT_EQ(sink.bytes, expected) << context;
+      std::uint64_t offset = 0;
+      for (std::size_t i = 0; i + 1 < writeSizes.size(); ++i) {
+        offset += writeSizes[i];
+        EXPECT_EQ(offset % kPiece, 0u) << "write " << i << ", " << context;
+      }
+    }
+  }
+}
+
 TEST(OutputBufferRobustness, WritesNothingAfterTheFirstFailedWrite) {
   for (const bool inBackground : {false, true}) {
     for (const std::size_t capacity : kCapacities) {
@@ -155,16 +217,7 @@ TEST(OutputBufferRobustness, LargeBlocksWriteWholeAlignedPieces) {
   for (const bool inBackground : {false, true}) {
     RecordingSink sink;
     std::vector<std::size_t> writeSizes;
-    struct SizeRecorder final : ByteSink {
-      RecordingSink& inner;
-      std::vector<std::size_t>& sizes;
-      SizeRecorder(RecordingSink& sink, std::vector<std::size_t>& sizes)
-          : inner(sink), sizes(sizes) {}
-      bool write(const char* data, std::size_t size) override {
-        sizes.push_back(size);
-        return inner.write(data, size);
-      }
-    } recorder(sink, writeSizes);
+    SizeRecorder recorder(sink, writeSizes);
     std::string expected;
     {
       OutputBuffer out(recorder, 4 * kPiece, inBackground);
