@@ -408,6 +408,18 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
   // One thread, or two: the caller's and a helper.
   const std::size_t runningThreads = threads < 2 ? 1 : 2;
   SharedComparisons shared(runningThreads);
+  // Marks the function as not paired yet and takes the listing-1 function that its FUNCTION line
+  // chooses in the indexed partner file, if there is one.
+  const auto choosePartner = [&](CandidateIndex& candidates, FunctionRecord& function,
+                                 const char* functionLine) -> FunctionRecord* {
+    function.pairState = PairState::NotAvailable;
+    function.partner = nullptr;
+    const std::size_t counterpart = candidates.take(first, pairingKey(functionLine, function));
+    if (counterpart == kNone) return nullptr;
+    FunctionRecord& candidate = first.functions[counterpart];
+    candidate.taken = true;
+    return &candidate;
+  };
   // Pairs the files of one group, in listing order, with the texts those loaders hold.
   const auto pairGroup = [&](std::size_t group, CandidateIndex& candidates, ThreadTexts& texts,
                              std::vector<ChosenPair>& chosen) {
@@ -422,17 +434,12 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
         chosen.clear();
         for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
           FunctionRecord& function = second.functions[i];
-          function.pairState = PairState::NotAvailable;
-          function.partner = nullptr;
           // The FUNCTION line is kept for a large section, else read.
           const char* functionLine = function.keptFunctionLine;
           if (functionLine == nullptr) functionLine = secondTexts.textOf(second, file, function);
-          const std::size_t counterpart =
-              candidates.take(first, pairingKey(functionLine, function));
-          if (counterpart == kNone) continue;
-          FunctionRecord& candidate = first.functions[counterpart];
-          candidate.taken = true;
-          chosen.push_back({&function, &candidate});
+          if (FunctionRecord* candidate = choosePartner(candidates, function, functionLine)) {
+            chosen.push_back({&function, candidate});
+          }
         }
         shared.compareAll({&second, &file, &first, &first.files[partner], &chosen}, texts);
         if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
@@ -442,16 +449,16 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
       if (handler != nullptr) secondTexts.loadSection(second, file, kSectionLoadedWhole);
       for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
         FunctionRecord& function = second.functions[i];
-        function.pairState = PairState::NotAvailable;
-        function.partner = nullptr;
-        if (partner == kNone) continue;
+        if (partner == kNone) {
+          function.pairState = PairState::NotAvailable;
+          function.partner = nullptr;
+          continue;
+        }
         secondTexts.load(second, file, function);
-        const std::size_t counterpart = candidates.take(first, pairingKey(function.text, function));
-        if (counterpart == kNone) continue;
-        FunctionRecord& candidate = first.functions[counterpart];
-        firstTexts.load(first, first.files[partner], candidate);
-        candidate.taken = true;
-        comparePair(second, function, first, candidate);
+        FunctionRecord* const candidate = choosePartner(candidates, function, function.text);
+        if (candidate == nullptr) continue;
+        firstTexts.load(first, first.files[partner], *candidate);
+        comparePair(second, function, first, *candidate);
       }
       if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
     }
