@@ -214,13 +214,7 @@ class SharedComparisons {
       workers_ = 1;
     }
     idle_.notify_all();
-    std::exception_ptr ownFailure;
-    try {
-      work(job, next_, texts);
-    } catch (...) {
-      next_ = job.pairs->size();  // the helpers stop too
-      ownFailure = std::current_exception();
-    }
+    const std::exception_ptr ownFailure = workOn(job, texts);
     // The pairs stay in use until every helper has returned.
     std::unique_lock lock(mutex_);
     --workers_;
@@ -250,16 +244,9 @@ class SharedComparisons {
       ++workers_;
       const Job job = *job_;  // stays posted until every worker has returned
       lock.unlock();
-      try {
-        work(job, next_, texts);
-      } catch (...) {
-        next_ = job.pairs->size();  // the others stop too
-        lock.lock();
-        if (!failure_) failure_ = std::current_exception();
-        if (--workers_ == 0) done_.notify_all();
-        continue;
-      }
+      const std::exception_ptr failure = workOn(job, texts);
       lock.lock();
+      if (failure && !failure_) failure_ = failure;
       if (--workers_ == 0) done_.notify_all();
     }
   }
@@ -268,6 +255,17 @@ class SharedComparisons {
   // Functions taken at a time: enough for each thread's loaders to read only the parts of the
   // section that its own runs need.
   static constexpr std::size_t kRun = 256;
+
+  // Works on the posted section; a failure ends the work of every thread on it, and is returned.
+  std::exception_ptr workOn(const Job& job, ThreadTexts& texts) {
+    try {
+      work(job, next_, texts);
+      return nullptr;
+    } catch (...) {
+      next_ = job.pairs->size();
+      return std::current_exception();
+    }
+  }
 
   // Takes runs of pairs until none is left.
   static void work(const Job& job, std::atomic<std::size_t>& next, ThreadTexts& texts) {

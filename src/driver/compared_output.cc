@@ -107,16 +107,14 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
   lock.unlock();
   if (copy) {
     writeCopy(*copy);
-  } else if (functionsExtent(second_, file) > kSectionLoadedWhole) {
+  } else {
     // A large section takes long to write, and the other pairing thread has often nothing left
     // to do meanwhile: the system takes the blocks on a thread of its own.
     struct Background {
       OutputBuffer& out;
-      explicit Background(OutputBuffer& buffer) : out(buffer) { out.writeInBackground(true); }
+      Background(OutputBuffer& buffer, bool on) : out(buffer) { out.writeInBackground(on); }
       ~Background() { out.writeInBackground(false); }
-    } background(out_);
-    writeFileSection(second_, file, secondTexts, out_);
-  } else {
+    } background(out_, functionsExtent(second_, file) > kSectionLoadedWhole);
     writeFileSection(second_, file, secondTexts, out_);
   }
   lock.lock();
