@@ -302,8 +302,12 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
     const std::string_view terLine = line();
     const std::uint64_t terPosition = reader_.lineOffset();
     expect(startsWith(line(), "***TER"));
-    function.coveredCount = scanIntegerAfter(line(), '(').value_or(0);
-    function.pointCount = scanIntegerAfter(line(), '/').value_or(0);
+    // Of listing 1 only the number of statements takes part (in the structure comparison); the
+    // covered counts feed listing 2's tallies alone.
+    if (!forPairing_) {
+      function.coveredCount = scanIntegerAfter(line(), '(').value_or(0);
+      function.pointCount = scanIntegerAfter(line(), '/').value_or(0);
+    }
 
     readLine();
     if (inPlace) {
@@ -322,7 +326,7 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
     if (line() == kNaStatement) {
       function.statementNA = true;
     } else {
-      function.statementCovered = scanIntegerAfter(line(), '(').value_or(0);
+      if (!forPairing_) function.statementCovered = scanIntegerAfter(line(), '(').value_or(0);
       function.statementTotal = scanIntegerAfter(line(), '/').value_or(0);
     }
     readLine();
