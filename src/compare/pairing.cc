@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -492,13 +493,20 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
   }
   std::exception_ptr failure;
   {
-    std::jthread helper([&] {
-      try {
-        runThread();
-      } catch (...) {
-        failure = std::current_exception();
-      }
-    });
+    std::optional<std::jthread> helper;
+    try {
+      helper.emplace([&] {
+        try {
+          runThread();
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // The system gives no second thread (a limit of threads or of memory): this one does all
+      // the work, and no thread is left to wait for one that never started.
+      shared.stopPairing();
+    }
     runThread();
   }
   if (failure) std::rethrow_exception(failure);

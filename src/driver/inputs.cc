@@ -221,10 +221,19 @@ void readBothListings(const std::string& inputPath1, const std::string& inputPat
   TailRead tail1;
   TailRead tail2;
   {
-    std::jthread reader1(readSpeculatively, stream1.get(), std::cref(inputPath1),
-                         isMcdcView(listing2), std::cref(cancelled), std::ref(tail1),
-                         std::cref(listing2), std::ref(helping), std::ref(tail2),
-                         std::ref(*speculative));
+    std::optional<std::jthread> reader1;
+    try {
+      reader1.emplace(readSpeculatively, stream1.get(), std::cref(inputPath1), isMcdcView(listing2),
+                      std::cref(cancelled), std::ref(tail1), std::cref(listing2), std::ref(helping),
+                      std::ref(tail2), std::ref(*speculative));
+    } catch (const std::system_error&) {
+      // The system gives no second thread (a limit of threads or of memory): one listing after
+      // the other, as for a listing 1 that cannot be read twice.
+      speculative.reset();
+      readSecondListingSections(reader2, listing2);
+      readFirstAfterSecond(std::move(stream1), inputPath1, outputPath, inputs);
+      return;
+    }
     try {
       readSecondListingSections(reader2, listing2, &tail2.split);
       if (!tail2.split.stopped()) {

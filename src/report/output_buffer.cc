@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "listing/system_memory.h"
@@ -109,14 +110,8 @@ class OutputBuffer::BackgroundWriter {
 
 OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t capacity, bool inBackground)
     : sink_(sink), capacity_(capacity) {
-  const auto newBlock = [capacity] {
-    return Block(static_cast<char*>(allocateLargeBlock(capacity)), BlockDeleter{capacity});
-  };
-  blocks_[0] = newBlock();
-  if (inBackground) {
-    blocks_[1] = newBlock();
-    writer_ = std::make_unique<BackgroundWriter>(sink);
-  }
+  blocks_[0] = Block(static_cast<char*>(allocateLargeBlock(capacity)), BlockDeleter{capacity});
+  if (inBackground) writeInBackground(true);
   cursor_ = blocks_[0].get();
   end_ = cursor_ + capacity;
 }
@@ -164,7 +159,11 @@ void OutputBuffer::writeInBackground(bool on) {
       blocks_[1] =
           Block(static_cast<char*>(allocateLargeBlock(capacity_)), BlockDeleter{capacity_});
     }
-    writer_ = std::make_unique<BackgroundWriter>(sink_);
+    try {
+      writer_ = std::make_unique<BackgroundWriter>(sink_);
+    } catch (const std::system_error&) {
+      // The system gives no thread for it: the blocks go on being written in the caller's.
+    }
     return;
   }
   writer_->waitUntilIdle();
