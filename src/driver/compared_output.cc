@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "compare/tallies.h"
 #include "listing/section_loader.h"
@@ -11,7 +12,7 @@ namespace qrvdiff {
 
 namespace {
 
-// Small enough to come from the heap's free lists each time, not from fresh pages.
+// The block of a copy formatter: small, as a copy takes what it gathers in pieces anyway.
 constexpr std::size_t kCopyBlockSize = 64 << 10;
 
 }  // namespace
@@ -19,16 +20,17 @@ constexpr std::size_t kCopyBlockSize = 64 << 10;
 // Gathers bytes in pieces taken from the owner's store.
 class ComparedOutput::CopyTarget final : public ByteSink {
  public:
-  CopyTarget(ComparedOutput& owner, SectionCopy& copy) : owner_(owner), copy_(copy) {}
+  explicit CopyTarget(ComparedOutput& owner) : owner_(owner) {}
+  void setCopy(SectionCopy* copy) { copy_ = copy; }
   bool write(const char* data, std::size_t size) override {
     while (size != 0) {
-      if (copy_.pieces.empty() || copy_.lastSize == kPieceSize) {
-        copy_.pieces.push_back(owner_.takePiece());
-        copy_.lastSize = 0;
+      if (copy_->pieces.empty() || copy_->lastSize == kPieceSize) {
+        copy_->pieces.push_back(owner_.takePiece());
+        copy_->lastSize = 0;
       }
-      const std::size_t part = std::min(size, kPieceSize - copy_.lastSize);
-      std::memcpy(copy_.pieces.back() + copy_.lastSize, data, part);
-      copy_.lastSize += part;
+      const std::size_t part = std::min(size, kPieceSize - copy_->lastSize);
+      std::memcpy(copy_->pieces.back() + copy_->lastSize, data, part);
+      copy_->lastSize += part;
       data += part;
       size -= part;
     }
@@ -37,8 +39,20 @@ class ComparedOutput::CopyTarget final : public ByteSink {
 
  private:
   ComparedOutput& owner_;
-  SectionCopy& copy_;
+  SectionCopy* copy_ = nullptr;
 };
+
+struct ComparedOutput::CopyFormatter {
+  explicit CopyFormatter(ComparedOutput& owner) : target(owner), out(target, kCopyBlockSize) {}
+  CopyTarget target;
+  OutputBuffer out;
+};
+
+ComparedOutput::ComparedOutput(ProfileListing& second, OutputBuffer& out,
+                               std::size_t mostWaitingBytes)
+    : second_(second), out_(out), mostWaitingBytes_(mostWaitingBytes) {}
+
+ComparedOutput::~ComparedOutput() = default;
 
 char* ComparedOutput::takePiece() {
   std::lock_guard lock(mutex_);
@@ -74,14 +88,19 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
   std::optional<SectionCopy> copy;
   if (fileIndex != nextFile_) {
     copy.emplace();
-    lock.unlock();
-    {
-      CopyTarget target(*this, *copy);
-      OutputBuffer copyOut(target, kCopyBlockSize);
-      writeFileSection(second_, file, secondTexts, copyOut);
-      copyOut.flush();
+    std::unique_ptr<CopyFormatter> formatter;
+    if (!freeFormatters_.empty()) {
+      formatter = std::move(freeFormatters_.back());
+      freeFormatters_.pop_back();
     }
+    lock.unlock();
+    if (!formatter) formatter = std::make_unique<CopyFormatter>(*this);
+    formatter->target.setCopy(&*copy);
+    writeFileSection(second_, file, secondTexts, formatter->out);
+    formatter->out.flush();
+    formatter->target.setCopy(nullptr);
     lock.lock();
+    freeFormatters_.push_back(std::move(formatter));
     if (abandoned_) return;
     if (fileIndex != nextFile_) {
       waitingBytes_ += copy->held();
