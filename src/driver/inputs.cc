@@ -48,11 +48,14 @@ class ListingSource final : public ByteSource {
       : descriptor_(listing.textFile ? listing.textFile->descriptor : -1) {
     if (descriptor_ < 0) stream_.emplace(file);
   }
-  // From byte `offset` on, of a listing that can be read again.
-  ListingSource(const ListingTextFile& file, std::uint64_t offset)
-      : descriptor_(file.descriptor), offset_(offset) {}
+  // From byte `offset` on, of a listing that can be read again; the input seems to end early once
+  // `unwanted` is set.
+  ListingSource(const ListingTextFile& file, std::uint64_t offset,
+                const std::atomic<bool>& unwanted)
+      : descriptor_(file.descriptor), offset_(offset), unwanted_(&unwanted) {}
   std::size_t read(char* buffer, std::size_t capacity) override {
     if (stream_) return stream_->read(buffer, capacity);
+    if (unwanted_ != nullptr && unwanted_->load(std::memory_order_relaxed)) return 0;
     const std::size_t count = readAt(descriptor_, buffer, capacity, offset_);
     offset_ += count;
     return count;
@@ -62,6 +65,7 @@ class ListingSource final : public ByteSource {
   int descriptor_;
   std::optional<FileSource> stream_;
   std::uint64_t offset_ = 0;
+  const std::atomic<bool>* unwanted_ = nullptr;
 };
 
 // Listing 1 read while listing 2 is still being read. It cannot know listing 2's file sections
@@ -80,6 +84,9 @@ struct TailRead {
   std::unique_ptr<ProfileListing> listing;
   GuessedVector<SectionChoice> choices;  // listing 1's
   bool complete = false;                 // read to the end without a fault
+  // Set when the reading of the start failed: the tail can no longer be used, and its reading
+  // stops at the next block instead of keeping the run from reporting the fault.
+  std::atomic<bool> unwanted{false};
 };
 
 // Both threads of a run, when done with their own listing, may help with the other's; only the
@@ -131,7 +138,7 @@ void readTail(const ProfileListing& owned, bool listing1, bool mcdcView, Helping
     listing.producedAt = owned.producedAt;
     listing.coverageView = owned.coverageView;
     reserveForListingSize(listing, size - offset);
-    ListingSource source(file, offset);
+    ListingSource source(file, offset, tail.unwanted);
     LineReader reader(source, file.path);
     if (listing1) {
       tail.choices.reserve(listing.files.capacity());
@@ -159,6 +166,7 @@ void readSpeculatively(std::FILE* file, const std::string& inputPath1, bool mcdc
         FirstListingRules{nullptr, mcdcView, &result.choices, &cancelled, &ownTail.split});
   } catch (...) {
     result.failure = std::current_exception();
+    ownTail.unwanted = true;
     return;
   }
   if (!ownTail.split.stopped() && !cancelled) readTail(listing2, false, mcdcView, helping, tail2);
@@ -241,6 +249,7 @@ void readBothListings(const std::string& inputPath1, const std::string& inputPat
       }
     } catch (...) {
       cancelled = true;  // listing 2's fault comes first; listing 1's reading is moot
+      tail2.unwanted = true;
       throw;
     }
   }
