@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-// Declared here rather than taken from <pthread.h>, whose declaration differs from compiler to
-// compiler in its exception specification; only the unmangled name matters to the dynamic linker.
+// Declared here rather than taken from <pthread.h>, whose declaration says different things about
+// exceptions to different compilers; only the unmangled name matters to the dynamic linker.
 extern "C" int pthread_create(void*, const void*, void* (*)(void*), void*) {
   if (const char* marker = std::getenv("QRVDIFF_THREAD_REFUSED")) {
     const int file = open(marker, O_WRONLY | O_CREAT, 0644);
