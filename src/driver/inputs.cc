@@ -214,13 +214,17 @@ void readBothListings(const std::string& inputPath1, const std::string& inputPat
   // show that the first reading went wrong.
   FileHandle stream1;
   if (rereadable2) stream1.reset(std::fopen(inputPath1.c_str(), "rb"));
-  auto speculative = std::make_unique<SpeculativeRead>();
-  if (!stream1 || !prepareListing(stream1.get(), inputPath1, outputPath, *speculative->listing)) {
+  // The listings one after the other, as the run would read them on one thread.
+  const auto readInTurn = [&] {
     readSecondListingSections(reader2, listing2);
     // A listing 1 opened already is read through that stream: a named pipe opened a second time
     // would have lost its writer, and the run would wait for ever.
     readFirstAfterSecond(stream1 ? std::move(stream1) : openInput(inputPath1), inputPath1,
                          outputPath, inputs);
+  };
+  auto speculative = std::make_unique<SpeculativeRead>();
+  if (!stream1 || !prepareListing(stream1.get(), inputPath1, outputPath, *speculative->listing)) {
+    readInTurn();
     return;
   }
 
@@ -235,11 +239,9 @@ void readBothListings(const std::string& inputPath1, const std::string& inputPat
                       std::cref(cancelled), std::ref(tail1), std::cref(listing2), std::ref(helping),
                       std::ref(tail2), std::ref(*speculative));
     } catch (const std::system_error&) {
-      // The system gives no second thread (a limit of threads or of memory): one listing after
-      // the other, as for a listing 1 that cannot be read twice.
+      // The system gives no second thread (a limit of threads or of memory).
       speculative.reset();
-      readSecondListingSections(reader2, listing2);
-      readFirstAfterSecond(std::move(stream1), inputPath1, outputPath, inputs);
+      readInTurn();
       return;
     }
     try {
