@@ -42,7 +42,7 @@
 
 #include "compare/pairing.h"
 #include "compare/tallies.h"
-#include "driver/error.h"
+#include "base/error.h"
 #include "driver/run.h"
 #include "listing/line_reader.h"
 #include "listing/model.h"

@@ -6,7 +6,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "driver/error.h"
+#include "base/error.h"
 
 namespace qrvdiff {
 

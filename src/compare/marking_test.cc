@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/error.h"
+#include "base/error.h"
 #include "support/listing_lines.h"
 
 namespace qrvdiff {

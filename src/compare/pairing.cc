@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/hashed_index.h"
 #include "compare/marking.h"
 #include "compare/text_blocks.h"
-#include "listing/hashed_index.h"
 #include "listing/parser.h"
 #include "listing/section_loader.h"
 

@@ -1,7 +1,7 @@
 #include "driver/command_line.h"
 
-#include "driver/error.h"
-#include "driver/version.h"
+#include "base/error.h"
+#include "base/version.h"
 
 namespace qrvdiff {
 

@@ -6,13 +6,13 @@
 #include <memory>
 #include <new>
 
+#include "base/error.h"
+#include "base/version.h"
 #include "compare/pairing.h"
 #include "compare/tallies.h"
 #include "driver/command_line.h"
-#include "driver/compared_output.h"
-#include "driver/error.h"
-#include "driver/inputs.h"
-#include "driver/version.h"
+#include "listing/both_listings.h"
+#include "report/compared_output.h"
 #include "report/output_buffer.h"
 #include "report/writer.h"
 

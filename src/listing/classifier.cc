@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/error.h"
+#include "base/error.h"
 #include "listing/text_match.h"
 
 #if defined(__SSE2__)

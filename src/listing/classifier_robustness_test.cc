@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/error.h"
+#include "base/error.h"
 #include "listing/classifier.h"
 
 namespace qrvdiff {

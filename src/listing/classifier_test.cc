@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/error.h"
+#include "base/error.h"
 #include "support/listing_lines.h"
 
 namespace qrvdiff {

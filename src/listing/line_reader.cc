@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/error.h"
+#include "base/error.h"
 
 namespace qrvdiff {
 

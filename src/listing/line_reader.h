@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/platform.h"
 #include "listing/line_feed_scanner.h"
-#include "listing/system_memory.h"
 
 namespace qrvdiff {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/error.h"
+#include "base/error.h"
 
 namespace qrvdiff {
 namespace {

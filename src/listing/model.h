@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "listing/arena.h"
+#include "base/arena.h"
+#include "base/platform.h"
 #include "listing/line_feed_scanner.h"
-#include "listing/system_memory.h"
 
 namespace qrvdiff {
 

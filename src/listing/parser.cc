@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/error.h"
+#include "base/error.h"
 #include "listing/classifier.h"
 #include "listing/section_loader.h"
 #include "listing/text_match.h"

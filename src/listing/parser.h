@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "listing/hashed_index.h"
+#include "base/hashed_index.h"
 #include "listing/line_reader.h"
 #include "listing/model.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/error.h"
+#include "base/error.h"
 #include "support/listing_lines.h"
 
 namespace qrvdiff {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "driver/error.h"
-#include "listing/system_memory.h"
+#include "base/error.h"
+#include "base/platform.h"
 
 namespace qrvdiff {
 

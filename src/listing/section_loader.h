@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/platform.h"
 #include "listing/model.h"
-#include "listing/system_memory.h"
 
 namespace qrvdiff {
 

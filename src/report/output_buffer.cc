@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 
-#include "listing/system_memory.h"
+#include "base/platform.h"
 
 namespace qrvdiff {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/version.h"
+#include "base/version.h"
 #include "listing/section_loader.h"
 #include "listing/text_match.h"
 

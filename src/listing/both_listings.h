@@ -6,14 +6,10 @@
 #include <optional>
 #include <string>
 
+#include "base/platform.h"
 #include "listing/model.h"
 
 namespace qrvdiff {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // The two input listings of a run: their streams, which stay open to the end (function texts
 // are read again from regular files), and the listings read from them.

@@ -1,9 +1,9 @@
-#include "listing/arena.h"
+#include "base/arena.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "listing/system_memory.h"
+#include "base/platform.h"
 
 namespace qrvdiff {
 

@@ -1,4 +1,4 @@
-#include "driver/inputs.h"
+#include "listing/both_listings.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +16,9 @@
 #include <csignal>
 #endif
 
+#include "base/error.h"
 #include "compare/pairing.h"
 #include "compare/tallies.h"
-#include "driver/error.h"
 #include "listing/section_loader.h"
 #include "report/writer.h"
 #include "support/compared_text.h"

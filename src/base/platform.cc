@@ -1,4 +1,4 @@
-#include "listing/system_memory.h"
+#include "base/platform.h"
 
 #include <cerrno>
 #include <cstdint>

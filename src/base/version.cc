@@ -1,4 +1,4 @@
-#include "driver/version.h"
+#include "base/version.h"
 
 namespace qrvdiff {
 

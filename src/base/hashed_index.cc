@@ -1,4 +1,4 @@
-#include "listing/hashed_index.h"
+#include "base/hashed_index.h"
 
 #include <chrono>
 

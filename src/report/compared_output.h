@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/platform.h"
 #include "compare/pairing.h"
 #include "listing/model.h"
-#include "listing/system_memory.h"
 #include "report/output_buffer.h"
 
 namespace qrvdiff {

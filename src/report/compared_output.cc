@@ -1,4 +1,4 @@
-#include "driver/compared_output.h"
+#include "report/compared_output.h"
 
 #include <algorithm>
 #include <cstring>

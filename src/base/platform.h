@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -85,6 +86,12 @@ class ByteBlock {
   char* data_ = nullptr;
   std::size_t size_ = 0;
 };
+
+// An open stream, closed when the handle goes.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // A file that can be read again at any place: a regular file, where the platform allows it.
 // What tells whether a file has been written to: its size and the time of its last change.

@@ -1,4 +1,4 @@
-#include "driver/inputs.h"
+#include "listing/both_listings.h"
 
 #include <atomic>
 #include <exception>
@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "driver/error.h"
+#include "base/error.h"
+#include "base/platform.h"
 #include "listing/line_reader.h"
 #include "listing/parser.h"
-#include "listing/system_memory.h"
 
 namespace qrvdiff {
 

@@ -1,7 +1,7 @@
 // Large blocks given back are handed out again for the same size and use, so that a run does not
 // pay twice for fresh memory; other sizes and uses get blocks of their own.
 
-#include "listing/system_memory.h"
+#include "base/platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "driver/compared_output.h"
+#include "report/compared_output.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "compare/pairing.h"
 #include "compare/tallies.h"
-#include "driver/error.h"
-#include "driver/inputs.h"
+#include "listing/both_listings.h"
 #include "report/writer.h"
 #include "support/compared_text.h"
 #include "support/listing_lines.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "listing/system_memory.h"
+#include "base/platform.h"
 
 namespace qrvdiff {
 
