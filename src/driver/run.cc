@@ -5,6 +5,9 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#if __has_include(<unistd.h>)
+#include <unistd.h>  // _POSIX_VERSION
+#endif
 
 #include "base/error.h"
 #include "base/version.h"
@@ -29,10 +32,24 @@ struct RunContext {
   FileHandle outputFile;  // empty when the output is standard output
 };
 
+// The local time, broken down into a result of the caller's own: std::localtime returns one
+// object shared by every caller in the process.
+std::tm localTime(std::time_t time) {
+  std::tm local{};
+#if defined(_WIN32)
+  if (localtime_s(&local, &time) != 0) return std::tm{};
+#elif defined(_POSIX_VERSION)
+  if (localtime_r(&time, &local) == nullptr) return std::tm{};
+#else
+  const std::tm* shared = std::localtime(&time);
+  if (shared == nullptr) return std::tm{};
+  local = *shared;
+#endif
+  return local;
+}
+
 std::string currentTimeText() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
-  return asctimeText(local != nullptr ? *local : std::tm{});
+  return asctimeText(localTime(std::time(nullptr)));
 }
 
 bool closeStream(FileHandle& file) {
