@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csignal>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <new>
 #if __has_include(<unistd.h>)
@@ -136,6 +137,11 @@ int runQrvdiff(int argumentCount, const char* const* arguments, const RunEnviron
     message = error.what();
   } catch (const std::bad_alloc&) {
     message = kOutOfMemoryMessage;
+  } catch (const std::exception& failure) {
+    // Not one of the run's own faults, which all come as Error: named by what the library says.
+    message = std::string("Unexpected failure: ") + failure.what();
+  } catch (...) {
+    message = "Unexpected failure of an unknown kind";
   }
   writeAll(environment.standardError, "*** qrvdiff error: " + message + "\n");
   return kErrorStatus;
