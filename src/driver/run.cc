@@ -11,6 +11,7 @@
 #endif
 
 #include "base/error.h"
+#include "base/output_file.h"
 #include "base/version.h"
 #include "compare/pairing.h"
 #include "compare/tallies.h"
@@ -30,7 +31,7 @@ constexpr int kErrorStatus = 255;
 struct RunContext {
   RunOptions options;
   ListingInputs inputs;
-  FileHandle outputFile;  // empty when the output is standard output
+  OutputFile outputFile;  // not open when the output is standard output
 };
 
 // The local time, broken down into a result of the caller's own: std::localtime returns one
@@ -66,14 +67,13 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   ProfileListing& listing2 = *inputs.listing2;
 
   // The output is opened only now, so a fault in the command line or in reading an input never
-  // creates or empties it.
+  // creates or empties it; a fault met while it is written leaves it as it was (see OutputFile).
   std::FILE* output = environment.standardOutput;
   if (!isStandardOutputPath(run.options.outputPath)) {
-    run.outputFile.reset(std::fopen(run.options.outputPath.c_str(), "wb"));
-    if (!run.outputFile) {
+    if (!run.outputFile.open(run.options.outputPath)) {
       throw Error("Cannot create output file \"" + run.options.outputPath + "\"");
     }
-    output = run.outputFile.get();
+    output = run.outputFile.stream();
   }
   bool written;
   {
@@ -107,9 +107,16 @@ void compare(RunContext& run, const RunEnvironment& environment) {
 
   if (!closeStream(inputs.inputStream1)) throw Error("Could not close 1st input profile file");
   if (!closeStream(inputs.inputStream2)) throw Error("Could not close 2nd input profile file");
-  // A write that failed on the way counts as a failed close: the output is incomplete.
-  const bool closed = run.outputFile ? closeStream(run.outputFile)
-                                     : (std::fflush(output) == 0 && !std::ferror(output));
+  // A write that failed on the way counts as a failed close: the output is incomplete, and is
+  // not put in place of an earlier one.
+  bool closed = false;
+  if (!run.outputFile) {
+    closed = std::fflush(output) == 0 && !std::ferror(output);
+  } else if (written) {
+    closed = run.outputFile.finish();
+  } else {
+    run.outputFile.abandon();
+  }
   if (!written || !closed) throw Error("Could not close output profile file");
 }
 

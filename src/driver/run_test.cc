@@ -60,17 +60,19 @@ class RunFiles : public testing::ScratchFolder {
 };
 
 // A failure that is none of the run's own faults, met once the output is being written, ends the
-// run like any other: one message and status 255.
+// run like any other: one message, status 255, the earlier output as it was.
 TEST_F(RunFiles, ForeignExceptionsEndTheRunWithOneMessage) {
   std::string error;
   RunEnvironment environment;
   environment.timeText = []() -> std::string { throw std::out_of_range("clock out of range"); };
   EXPECT_EQ(run(environment, error), 255);
   EXPECT_EQ(error, "*** qrvdiff error: Unexpected failure: clock out of range\n");
+  EXPECT_EQ(outputText(), "the output of an earlier run\n");
 
   environment.timeText = []() -> std::string { throw 7; };
   EXPECT_EQ(run(environment, error), 255);
   EXPECT_EQ(error, "*** qrvdiff error: Unexpected failure of an unknown kind\n");
+  EXPECT_EQ(outputText(), "the output of an earlier run\n");
 }
 
 TEST_F(RunFiles, CompleteRunReplacesTheOutput) {
