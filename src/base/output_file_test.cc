@@ -142,6 +142,23 @@ TEST_F(OutputFiles, DevicesAndLinkedFilesAreWrittenDirectly) {
   EXPECT_EQ(text(path("other.txt")), "complete\n");
 }
 
+// A writable file in a directory where no file can be made is written in place.
+TEST_F(OutputFiles, FileInAClosedDirectoryIsWrittenDirectly) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  fs::create_directory(folder_ / "closed");
+  const std::string out = write("closed/out.txt", "earlier\n");
+  chmod((folder_ / "closed").c_str(), 0555);
+  OutputFile output;
+  const bool opened = output.open(out);
+  if (opened) {
+    put(output, "complete\n");
+    EXPECT_TRUE(output.finish());
+  }
+  chmod((folder_ / "closed").c_str(), 0755);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(text(out), "complete\n");
+}
+
 TEST_F(OutputFiles, MissingDirectoryOrDirectoryAsOutputCannotBeOpened) {
   OutputFile output;
   EXPECT_FALSE(output.open(path("missing/out.txt")));
