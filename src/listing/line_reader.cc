@@ -16,8 +16,9 @@ FileSource::FileSource(std::FILE* file) : file_(file) {
 std::size_t FileSource::read(char* buffer, std::size_t capacity) {
   const std::size_t count = std::fread(buffer, 1, capacity, file_);
   // Bytes read before a failure are served first; the failure shows again on the next read.
-  if (count == 0 && std::ferror(file_))
+  if (count == 0 && std::ferror(file_)) {
     throw std::system_error(std::make_error_code(std::errc::io_error));
+  }
   return count;
 }
 
