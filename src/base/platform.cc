@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 #if defined(__unix__) || defined(__APPLE__)
@@ -159,6 +160,8 @@ std::size_t readAt(int descriptor, char* buffer, std::size_t size, std::uint64_t
     const ssize_t count =
         pread(descriptor, buffer + done, size - done, static_cast<off_t>(offset + done));
     if (count < 0 && errno == EINTR) continue;
+    // A failure after some bytes is met again, and reported, by the read that asks for the rest.
+    if (count < 0 && done == 0) throw std::system_error(errno, std::generic_category(), "pread");
     if (count <= 0) break;
     done += static_cast<std::size_t>(count);
   }

@@ -112,7 +112,8 @@ std::optional<RereadableFile> rereadableFile(std::FILE* file);
 std::optional<FileState> fileState(int descriptor);
 
 // Reads up to `size` bytes at `offset` of a file, without moving its position; returns how many
-// were read, fewer than `size` only at the end of the file or after a failure.
+// were read, fewer than `size` only at the end of the file, or before a failure of the system.
+// Throws std::system_error when the system fails to read the first of them (an I/O error).
 std::size_t readAt(int descriptor, char* buffer, std::size_t size, std::uint64_t offset);
 
 }  // namespace qrvdiff

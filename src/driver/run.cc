@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <csignal>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <new>
+#if __has_include(<unistd.h>)
+#include <unistd.h>  // _POSIX_VERSION
+#endif
 
 #include "base/error.h"
+#include "base/output_file.h"
 #include "base/version.h"
 #include "compare/pairing.h"
 #include "compare/tallies.h"
@@ -26,13 +31,27 @@ constexpr int kErrorStatus = 255;
 struct RunContext {
   RunOptions options;
   ListingInputs inputs;
-  FileHandle outputFile;  // empty when the output is standard output
+  OutputFile outputFile;  // not open when the output is standard output
 };
 
+// The local time, broken down into a result of the caller's own: std::localtime returns one
+// object shared by every caller in the process.
+std::tm localTime(std::time_t time) {
+  std::tm local{};
+#if defined(_WIN32)
+  if (localtime_s(&local, &time) != 0) return std::tm{};
+#elif defined(_POSIX_VERSION)
+  if (localtime_r(&time, &local) == nullptr) return std::tm{};
+#else
+  const std::tm* shared = std::localtime(&time);
+  if (shared == nullptr) return std::tm{};
+  local = *shared;
+#endif
+  return local;
+}
+
 std::string currentTimeText() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
-  return asctimeText(local != nullptr ? *local : std::tm{});
+  return asctimeText(localTime(std::time(nullptr)));
 }
 
 bool closeStream(FileHandle& file) {
@@ -48,14 +67,13 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   ProfileListing& listing2 = *inputs.listing2;
 
   // The output is opened only now, so a fault in the command line or in reading an input never
-  // creates or empties it.
+  // creates or empties it; a fault met while it is written leaves it as it was (see OutputFile).
   std::FILE* output = environment.standardOutput;
   if (!isStandardOutputPath(run.options.outputPath)) {
-    run.outputFile.reset(std::fopen(run.options.outputPath.c_str(), "wb"));
-    if (!run.outputFile) {
+    if (!run.outputFile.open(run.options.outputPath)) {
       throw Error("Cannot create output file \"" + run.options.outputPath + "\"");
     }
-    output = run.outputFile.get();
+    output = run.outputFile.stream();
   }
   bool written;
   {
@@ -89,9 +107,16 @@ void compare(RunContext& run, const RunEnvironment& environment) {
 
   if (!closeStream(inputs.inputStream1)) throw Error("Could not close 1st input profile file");
   if (!closeStream(inputs.inputStream2)) throw Error("Could not close 2nd input profile file");
-  // A write that failed on the way counts as a failed close: the output is incomplete.
-  const bool closed = run.outputFile ? closeStream(run.outputFile)
-                                     : (std::fflush(output) == 0 && !std::ferror(output));
+  // A write that failed on the way counts as a failed close: the output is incomplete, and is
+  // not put in place of an earlier one.
+  bool closed = false;
+  if (!run.outputFile) {
+    closed = std::fflush(output) == 0 && !std::ferror(output);
+  } else if (written) {
+    closed = run.outputFile.finish();
+  } else {
+    run.outputFile.abandon();
+  }
   if (!written || !closed) throw Error("Could not close output profile file");
 }
 
@@ -119,6 +144,11 @@ int runQrvdiff(int argumentCount, const char* const* arguments, const RunEnviron
     message = error.what();
   } catch (const std::bad_alloc&) {
     message = kOutOfMemoryMessage;
+  } catch (const std::exception& failure) {
+    // Not one of the run's own faults, which all come as Error: named by what the library says.
+    message = std::string("Unexpected failure: ") + failure.what();
+  } catch (...) {
+    message = "Unexpected failure of an unknown kind";
   }
   writeAll(environment.standardError, "*** qrvdiff error: " + message + "\n");
   return kErrorStatus;

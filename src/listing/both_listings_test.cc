@@ -221,7 +221,7 @@ TEST_F(ListingFiles, AListingWrittenToDuringTheRunIsAReadError) {
   // However coarse the clock of the file system, the change shows.
   std::filesystem::last_write_time(
       path1, std::filesystem::last_write_time(path1) + std::chrono::seconds(10));
-  EXPECT_EQ(pairingError(inputs), "Read error of file " + path1 + ", near line 9");
+  EXPECT_EQ(pairingError(inputs), "Read error of file " + path1 + ", changed during the run");
 }
 
 // A listing file cut short while the run holds its texts there is a read error, not a crash.
@@ -233,7 +233,7 @@ TEST_F(ListingFiles, AListingCutShortDuringTheRunIsAReadError) {
   readBothListings(path1, path2, "", inputs);
   inputs.listing2->textFile->minimumRead = 1;
   std::filesystem::resize_file(path2, second.size() / 2);
-  EXPECT_EQ(pairingError(inputs), "Read error of file " + path2 + ", near line 9");
+  EXPECT_EQ(pairingError(inputs), "Read error of file " + path2 + ", changed during the run");
 }
 
 // A listing of `sections` file sections of `functions` functions each; `odd` changes the

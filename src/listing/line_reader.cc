@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "base/error.h"
 
@@ -13,7 +14,12 @@ FileSource::FileSource(std::FILE* file) : file_(file) {
 }
 
 std::size_t FileSource::read(char* buffer, std::size_t capacity) {
-  return std::fread(buffer, 1, capacity, file_);
+  const std::size_t count = std::fread(buffer, 1, capacity, file_);
+  // Bytes read before a failure are served first; the failure shows again on the next read.
+  if (count == 0 && std::ferror(file_)) {
+    throw std::system_error(std::make_error_code(std::errc::io_error));
+  }
+  return count;
 }
 
 std::size_t MemorySource::read(char* buffer, std::size_t capacity) {
@@ -54,8 +60,13 @@ bool LineReader::refill() {
   if (pending != 0 && begin_ != pendingPlace) std::memmove(pendingPlace, begin_, pending);
   origin_ = begin_ = pendingPlace;
   end_ = begin_ + pending;
-  const std::size_t count = source_->read(
-      pendingPlace + pending, pending <= kReadPlace ? capacity_ : kReadPlace + capacity_ - pending);
+  std::size_t count = 0;
+  try {
+    count = source_->read(pendingPlace + pending,
+                          pending <= kReadPlace ? capacity_ : kReadPlace + capacity_ - pending);
+  } catch (const std::system_error&) {
+    throwReadError();
+  }
   end_ += count;
   if (count == 0) sourceEnded_ = true;
   return count != 0;

@@ -17,7 +17,8 @@ namespace qrvdiff {
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
-  // Reads up to `capacity` bytes; 0 means end of input or a failure of the stream.
+  // Reads up to `capacity` bytes; 0 means end of input. Throws std::system_error when the input
+  // cannot be read.
   virtual std::size_t read(char* buffer, std::size_t capacity) = 0;
 };
 
@@ -116,6 +117,8 @@ class LineReader {
   }
 
   // next(), ending the run with "Read error of file %s, near line %i" unless a line was read.
+  // Every call that needs more input ends the run with that message, for the line last read, when
+  // the source cannot be read: a failure of the system is no end of the listing.
   void readLine() {
     if (next() != Result::Line) throwReadError();
   }

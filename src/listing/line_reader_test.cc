@@ -3,8 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#if defined(__linux__)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "base/error.h"
 
@@ -181,6 +189,67 @@ TEST(LineReader, ReadLineReportsPathAndLineNumber) {
     EXPECT_STREQ(error.what(), "Read error of file dir/l2.txt, near line 2");
   }
 }
+
+// Serves its bytes in reads of `piece` bytes, then fails as a disk with a bad block does.
+class FailingSource final : public ByteSource {
+ public:
+  FailingSource(std::string bytes, std::size_t piece) : bytes_(std::move(bytes)), piece_(piece) {}
+  std::size_t read(char* buffer, std::size_t capacity) override {
+    if (bytes_.empty()) throw std::system_error(std::make_error_code(std::errc::io_error));
+    const std::size_t count = std::min({capacity, piece_, bytes_.size()});
+    bytes_.copy(buffer, count);
+    bytes_.erase(0, count);
+    return count;
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t piece_;
+};
+
+// A source that fails is no end of the listing, also where the listing may end (tryReadLine) and
+// where the failure falls on a line boundary: the run ends with the read error, for the last line
+// read, and not with a complaint about the listing's form.
+TEST(LineReader, FailingSourceIsAReadErrorNotAnEnd) {
+  for (const std::size_t piece : {std::size_t{3}, std::size_t{8}, std::size_t{1} << 20}) {
+    FailingSource source("one\ntwo\n", piece);
+    LineReader reader(source, "dir/l1.txt", 8192);
+    EXPECT_TRUE(reader.tryReadLine());
+    EXPECT_TRUE(reader.tryReadLine());
+    try {
+      reader.tryReadLine();
+      FAIL() << "no error";
+    } catch (const Error& error) {
+      EXPECT_STREQ(error.what(), "Read error of file dir/l1.txt, near line 2");
+    }
+  }
+}
+
+#if defined(__linux__)
+// A directory opens as a file but cannot be read (EISDIR): a failure, through a stream and
+// through its descriptor alike, not an empty file.
+TEST(FileSource, DirectoryCannotBeRead) {
+  const std::string directory = std::filesystem::temp_directory_path().string();
+  std::FILE* stream = std::fopen(directory.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  FileSource source(stream);
+  char buffer[64];
+  EXPECT_THROW(source.read(buffer, sizeof buffer), std::system_error);
+  LineReader reader(source, "tmp");
+  try {
+    reader.next();
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_STREQ(error.what(), "Read error of file tmp, near line 0");
+  }
+  std::fclose(stream);
+
+  const int descriptor = open(directory.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(descriptor, 0);
+  EXPECT_THROW(readAt(descriptor, buffer, sizeof buffer, 0), std::system_error);
+  close(descriptor);
+}
+#endif
 
 }  // namespace
 }  // namespace qrvdiff

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <system_error>
 
 #include "base/error.h"
 #include "base/platform.h"
@@ -25,12 +26,21 @@ void SectionLoader::read(const ProfileListing& listing, const MonitoredFile& fil
     buffer_ = ByteBlock();
     buffer_ = ByteBlock(std::max(wanted, kSmallestBuffer));
   }
-  const std::size_t count = readAt(listing.textFile->descriptor, buffer_.data(), wanted, begin);
-  // The bytes must be those that were parsed: a file written to in the meantime (which changes
-  // its size or the time of its last change, checked after the reading) may hold anything.
-  if (count < needed || fileState(listing.textFile->descriptor) != listing.textFile->state) {
-    throw Error("Read error of file " + listing.textFile->path + ", near line " +
+  // Which line the text begins on is not kept: the message names the section's first line, which
+  // the text follows, or says that the file no longer holds what was parsed.
+  const std::string& path = listing.textFile->path;
+  std::size_t count = 0;
+  try {
+    count = readAt(listing.textFile->descriptor, buffer_.data(), wanted, begin);
+  } catch (const std::system_error&) {
+    throw Error("Read error of file " + path + ", after line " +
                 std::to_string(file.headerLineNumber));
+  }
+  // The bytes must be those that were parsed: a file written to in the meantime (which changes
+  // its size or the time of its last change, checked after the reading) may hold anything, and
+  // one that ends too soon has been cut.
+  if (count < needed || fileState(listing.textFile->descriptor) != listing.textFile->state) {
+    throw Error("Read error of file " + path + ", changed during the run");
   }
   loadedListing_ = &listing;
   loadedBegin_ = begin;

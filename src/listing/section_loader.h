@@ -31,7 +31,7 @@ class SectionLoader {
   SectionLoader& operator=(const SectionLoader&) = delete;
 
   // The text of `function` of `file`; ends the run with "Read error of file ..." when the
-  // listing file no longer holds it, or has been written to since it was opened.
+  // listing file cannot be read, no longer holds it, or has been written to since it was opened.
   const char* textOf(const ProfileListing& listing, const MonitoredFile& file,
                      const FunctionRecord& function) {
     if (!listing.textFile) return function.text;
