@@ -31,6 +31,7 @@
 #include "listing/parser.h"
 #include "report/output_buffer.h"
 #include "report/writer.h"
+#include "support/decoded_lines.h"
 
 #ifndef QRVDIFF_GEN_LISTINGS_PATH
 #define QRVDIFF_GEN_LISTINGS_PATH "gen_listings"
@@ -107,7 +108,7 @@ std::unique_ptr<Corpus> makeCorpus() {
   qrvdiff::pairFiles(c.listing2, c.listing1);
   qrvdiff::computeTallies(c.listing2);
 
-  c.functionLines = qrvdiff::allLines(c.listing2);
+  c.functionLines = qrvdiff::testing::allLines(c.listing2);
   for (const qrvdiff::LineRecord& line : c.functionLines) c.functionLineBytes += line.length + 1;
   return result;
 }

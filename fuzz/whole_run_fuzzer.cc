@@ -49,10 +49,12 @@
 #include "listing/parser.h"
 #include "report/output_buffer.h"
 #include "report/writer.h"
+#include "support/decoded_lines.h"
 #include "support/string_sink.h"
 
 namespace {
 
+using qrvdiff::testing::allLines;
 using qrvdiff::testing::StringSink;
 
 using namespace qrvdiff;

@@ -7,6 +7,8 @@
 #endif
 
 #include "base/error.h"
+#include "listing/function_lines.h"
+#include "listing/line_feed_scanner.h"
 
 namespace qrvdiff {
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "listing/function_lines.h"
 #include "support/listing_lines.h"
 
 namespace qrvdiff {

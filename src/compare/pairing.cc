@@ -17,6 +17,7 @@
 #include "base/hashed_index.h"
 #include "compare/marking.h"
 #include "compare/text_blocks.h"
+#include "listing/function_lines.h"
 #include "listing/parser.h"
 #include "listing/section_loader.h"
 

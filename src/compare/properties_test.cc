@@ -19,11 +19,14 @@
 #include "listing/parser.h"
 #include "report/output_buffer.h"
 #include "report/writer.h"
+#include "support/decoded_lines.h"
 #include "support/string_sink.h"
 
 namespace qrvdiff {
 namespace {
 
+using testing::allLines;
+using testing::linesOf;
 using testing::StringSink;
 
 constexpr int kSeeds = 300;

@@ -10,7 +10,6 @@
 
 #include "base/arena.h"
 #include "base/platform.h"
-#include "listing/line_feed_scanner.h"
 
 namespace qrvdiff {
 
@@ -284,67 +283,5 @@ struct ProfileListing {
     return functions.data() + file.firstFunction + file.functionCount;
   }
 };
-
-}  // namespace qrvdiff
-
-namespace qrvdiff {
-
-// Walks the lines of one function of a listing, in order.
-class FunctionLines {
- public:
-  FunctionLines(const ProfileListing& listing, const FunctionRecord& function)
-      : cursor_(function.text),
-        lineFeeds_(function.text, function.text + function.textSize),
-        infos_(listing.lineInfos.data() + function.firstLine),
-        remaining_(function.lineCount),
-        stripCarriageReturn_(listing.linesReadInPlace) {}
-
-  // The next line, or false after the last one.
-  bool next(LineRecord& line) {
-    if (remaining_ == 0) return false;
-    const char* lineFeed = lineFeeds_.next();
-    std::size_t length = static_cast<std::size_t>(lineFeed - cursor_);
-    if (stripCarriageReturn_ && length != 0 && cursor_[length - 1] == '\r') --length;
-    line.text = cursor_;
-    line.length = static_cast<std::uint32_t>(length);
-    line.info = *infos_;
-    current_ = infos_;
-    cursor_ = lineFeed + 1;
-    ++infos_;
-    --remaining_;
-    return true;
-  }
-  // Where the info of the line last returned is kept.
-  std::size_t currentOffset(const ProfileListing& listing) const {
-    return static_cast<std::size_t>(current_ - listing.lineInfos.data());
-  }
-
- private:
-  const char* cursor_;
-  LineFeedScanner<> lineFeeds_;
-  const LineInfo* infos_;
-  const LineInfo* current_ = nullptr;
-  std::size_t remaining_;
-  bool stripCarriageReturn_;
-};
-
-// Every line of a function, or of a whole listing, decoded: for checks and tests, not for the
-// paths that carry the bulk of the work.
-inline std::vector<LineRecord> linesOf(const ProfileListing& listing,
-                                       const FunctionRecord& function) {
-  std::vector<LineRecord> lines;
-  FunctionLines walk(listing, function);
-  for (LineRecord line; walk.next(line);) lines.push_back(line);
-  return lines;
-}
-
-inline std::vector<LineRecord> allLines(const ProfileListing& listing) {
-  std::vector<LineRecord> lines;
-  for (const FunctionRecord& function : listing.functions) {
-    const std::vector<LineRecord> some = linesOf(listing, function);
-    lines.insert(lines.end(), some.begin(), some.end());
-  }
-  return lines;
-}
 
 }  // namespace qrvdiff

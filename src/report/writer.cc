@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "base/version.h"
+#include "listing/function_lines.h"
+#include "listing/line_feed_scanner.h"
 #include "listing/section_loader.h"
 #include "listing/text_match.h"
 
