@@ -77,8 +77,8 @@ void ComparedOutput::writeCopy(SectionCopy& copy) {
   copy.pieces.clear();
 }
 
-void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondTexts,
-                                std::size_t firstUntakenFile) {
+void ComparedOutput::filePaired(std::size_t fileIndex, SectionTexts& texts,
+                                bool mayWaitForEarlierFiles) {
   MonitoredFile& file = second_.files[fileIndex];
   computeFileTally(second_, file);
   // Only the thread whose file is next in turn writes to the output, and it does so without
@@ -96,7 +96,7 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
     lock.unlock();
     if (!formatter) formatter = std::make_unique<CopyFormatter>(*this);
     formatter->target.setCopy(&*copy);
-    writeFileSection(second_, file, secondTexts, formatter->out);
+    writeFileSection(second_, file, texts, formatter->out);
     formatter->out.flush();
     formatter->target.setCopy(nullptr);
     lock.lock();
@@ -105,15 +105,9 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
     if (fileIndex != nextFile_) {
       waitingBytes_ += copy->held();
       waiting_.emplace(fileIndex, std::move(*copy));
-      // Too far ahead: wait until this section has gone out or room is made; but only when
-      // every file before this one has been taken, and then it never waits for ever. A thread
-      // pairs the files of the group (or the run of single-file groups) it took in listing
-      // order, and takes more only when they are done. Let m be the first file not yet paired.
-      // Some thread took m. Were it this thread, m would follow this file in what it took, yet
-      // m comes before it. Were the other thread waiting too, m would follow, in what it took,
-      // the section it waits on, yet that section is held up only because m, before it, is
-      // unpaired. So whoever took m is pairing it.
-      if (firstUntakenFile > fileIndex) {
+      // Too far ahead: wait until this section has gone out or room is made, when the pairing
+      // schedule guarantees that such a wait ends.
+      if (mayWaitForEarlierFiles) {
         progressed_.wait(lock, [&] {
           return abandoned_ || nextFile_ > fileIndex || waitingBytes_ <= mostWaitingBytes_;
         });
@@ -134,7 +128,7 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
       Background(OutputBuffer& buffer, bool on) : out(buffer) { out.writeInBackground(on); }
       ~Background() { out.writeInBackground(false); }
     } background(out_, functionsExtent(second_, file) > kSectionLoadedWhole);
-    writeFileSection(second_, file, secondTexts, out_);
+    writeFileSection(second_, file, texts, out_);
   }
   lock.lock();
   ++nextFile_;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/platform.h"
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "listing/model.h"
 #include "report/output_buffer.h"
 
@@ -27,8 +27,7 @@ class ComparedOutput final : public PairedFileHandler {
                  std::size_t mostWaitingBytes = std::size_t{32} << 20);
   ~ComparedOutput() override;
 
-  void filePaired(std::size_t fileIndex, SectionLoader& secondTexts,
-                  std::size_t firstUntakenFile) override;
+  void filePaired(std::size_t fileIndex, SectionTexts& texts, bool mayWaitForEarlierFiles) override;
   void abandon() noexcept override;
 
  private:

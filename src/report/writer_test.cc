@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
 #include "support/listing_lines.h"
 #include "support/parsed_listings.h"
@@ -29,13 +29,13 @@ std::vector<std::string> linesOf(const std::string& text) {
 
 std::string compareTexts(const std::string& first, const std::string& second) {
   auto pair = testing::parsePair(first, second);
-  pairFiles(pair->second, pair->first);
+  pairFiles(pair->listings());
   computeTallies(pair->second);
   StringSink sink;
   {
     OutputBuffer out(sink);
-    writeComparedListing(pair->second, pair->first,
-                         {"old.txt", "new.txt", "Tue Dec  8 10:11:12 2026\n"}, out);
+    writeComparedListing(pair->listings(), {"old.txt", "new.txt", "Tue Dec  8 10:11:12 2026\n"},
+                         out);
     out.flush();
   }
   return sink.bytes;
@@ -120,12 +120,12 @@ TEST(Writer, OutputGoesOutInLargeBlocks) {
   }
   const std::string text = listingText(sections);
   auto pair = testing::parsePair(text, text);
-  pairFiles(pair->second, pair->first);
+  pairFiles(pair->listings());
   computeTallies(pair->second);
   StringSink sink;
   {
     OutputBuffer out(sink, 64 * 1024);
-    writeComparedListing(pair->second, pair->first, {"a", "b", "now\n"}, out);
+    writeComparedListing(pair->listings(), {"a", "b", "now\n"}, out);
     out.flush();
   }
   EXPECT_GT(sink.bytes.size(), 64u * 1024 * 4);
@@ -219,12 +219,12 @@ TEST(Writer, SameBytesWhateverTheBlockSize) {
         LineReader firstWhole(first, "l1.txt");
         readSecondListing(inPlace ? secondWhole : secondStream, pair.second);
         readFirstListing(inPlace ? firstWhole : firstStream, pair.first, pair.second);
-        pairFiles(pair.second, pair.first);
+        pairFiles(pair.listings());
         computeTallies(pair.second);
         StringSink sink;
         {
           OutputBuffer out(sink, blockSize, blockSize == 300);
-          writeComparedListing(pair.second, pair.first, {"a", "b", "now\n"}, out);
+          writeComparedListing(pair.listings(), {"a", "b", "now\n"}, out);
           out.flush();
         }
         outputs.push_back(sink.bytes);

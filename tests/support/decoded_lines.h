@@ -1,6 +1,7 @@
 #pragma once
 
-// Every line of a function, or of a whole listing, decoded: for checks in tests and fuzzing.
+// Every line of a function, or of a whole listing held in memory, decoded: for checks in tests
+// and fuzzing.
 
 #include <vector>
 
@@ -12,7 +13,7 @@ namespace qrvdiff::testing {
 inline std::vector<LineRecord> linesOf(const ProfileListing& listing,
                                        const FunctionRecord& function) {
   std::vector<LineRecord> lines;
-  FunctionLines walk(listing, function);
+  FunctionLines walk(listing, function, FunctionText::inMemory(function));
   for (LineRecord line; walk.next(line);) lines.push_back(line);
   return lines;
 }
