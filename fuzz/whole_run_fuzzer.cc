@@ -48,6 +48,7 @@
 #include "listing/model.h"
 #include "listing/parser.h"
 #include "report/output_buffer.h"
+#include "support/background_writing.h"
 #include "report/writer.h"
 #include "support/decoded_lines.h"
 #include "support/string_sink.h"
@@ -166,7 +167,8 @@ bool headersAreDistinct(const ProfileListing& listing) {
 std::string writeListing(ProfileListing& second, ProfileListing& first,
                          std::size_t capacity, bool inBackground = false) {
   StringSink sink;
-  OutputBuffer out(sink, capacity, inBackground);
+  qrvdiff::testing::OptionalBackgroundWriter writer(inBackground);
+  OutputBuffer out(sink, capacity, writer.get());
   writeComparedListing({FirstListing(first), SecondListing(second)}, {scratch().path1, scratch().path2, kTimeText}, out);
   out.flush();
   check(!out.failed(), "a sink that never fails made the output buffer fail");

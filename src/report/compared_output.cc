@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 #include "compare/tallies.h"
 #include "listing/section_loader.h"
@@ -16,6 +17,57 @@ namespace {
 constexpr std::size_t kCopyBlockSize = 64 << 10;
 
 }  // namespace
+
+BackgroundWriter::BackgroundWriter() : thread_([this] { run(); }) {}
+
+BackgroundWriter::~BackgroundWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void BackgroundWriter::submit(ByteSink& sink, const char* data, std::size_t size,
+                              std::uint64_t offset) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return pending_ == nullptr; });
+  sink_ = &sink;
+  pending_ = data;
+  pendingSize_ = size;
+  pendingOffset_ = offset;
+  changed_.notify_all();
+}
+
+void BackgroundWriter::waitUntilWritten() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return pending_ == nullptr; });
+}
+
+bool BackgroundWriter::failed() const {
+  std::lock_guard lock(mutex_);
+  return failed_;
+}
+
+void BackgroundWriter::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return pending_ != nullptr || stopping_; });
+    if (pending_ == nullptr) return;
+    ByteSink& sink = *sink_;
+    const char* data = pending_;
+    const std::size_t size = pendingSize_;
+    const std::uint64_t offset = pendingOffset_;
+    const bool skip = failed_;
+    lock.unlock();
+    const bool written = skip || writeBlock(sink, data, size, offset);
+    lock.lock();
+    if (!written) failed_ = true;
+    pending_ = nullptr;
+    changed_.notify_all();
+  }
+}
 
 // Gathers bytes in pieces taken from the owner's store.
 class ComparedOutput::CopyTarget final : public ByteSink {
@@ -121,14 +173,7 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionTexts& texts,
   if (copy) {
     writeCopy(*copy);
   } else {
-    // A large section takes long to write, and the other pairing thread has often nothing left
-    // to do meanwhile: the system takes the blocks on a thread of its own.
-    struct Background {
-      OutputBuffer& out;
-      Background(OutputBuffer& buffer, bool on) : out(buffer) { out.writeInBackground(on); }
-      ~Background() { out.writeInBackground(false); }
-    } background(out_, functionsExtent(second_, file) > kSectionLoadedWhole);
-    writeFileSection(second_, file, texts, out_);
+    writeInTurn(file, texts);
   }
   lock.lock();
   ++nextFile_;
@@ -144,6 +189,25 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionTexts& texts,
     ++nextFile_;
   }
   progressed_.notify_all();
+}
+
+void ComparedOutput::writeInTurn(const MonitoredFile& file, SectionTexts& texts) {
+  // A large section takes long to write, and the other pairing thread has often nothing left
+  // to do meanwhile: the system takes the blocks on a thread of its own.
+  std::optional<BackgroundWriter> writer;
+  if (functionsExtent(second_, file) > kSectionLoadedWhole) {
+    try {
+      writer.emplace();
+    } catch (const std::system_error&) {
+      // The system gives no thread for it: the blocks are written by this one.
+    }
+  }
+  struct WrittenThrough {
+    OutputBuffer& out;
+    ~WrittenThrough() { out.writeThrough(nullptr); }
+  } through{out_};
+  out_.writeThrough(writer ? &*writer : nullptr);
+  writeFileSection(second_, file, texts, out_);
 }
 
 void ComparedOutput::abandon() noexcept {

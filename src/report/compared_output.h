@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -14,6 +15,33 @@
 #include "report/output_buffer.h"
 
 namespace qrvdiff {
+
+// Writes the blocks of an output buffer on a thread of its own, one at a time. The thread starts
+// with the writer (std::system_error when the system gives none) and ends with it.
+class BackgroundWriter final : public BlockWriter {
+ public:
+  BackgroundWriter();
+  ~BackgroundWriter() override;
+  BackgroundWriter(const BackgroundWriter&) = delete;
+  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+  void submit(ByteSink& sink, const char* data, std::size_t size, std::uint64_t offset) override;
+  void waitUntilWritten() override;
+  bool failed() const override;
+
+ private:
+  void run();
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  ByteSink* sink_ = nullptr;
+  const char* pending_ = nullptr;
+  std::size_t pendingSize_ = 0;
+  std::uint64_t pendingOffset_ = 0;
+  bool failed_ = false;
+  bool stopping_ = false;
+  std::thread thread_;  // last: it starts running once everything above is ready
+};
 
 // Writes the file sections of the compared listing while pairing goes on: each section goes out
 // as soon as its file and every file before it are paired, formatted by the thread that paired
@@ -49,6 +77,8 @@ class ComparedOutput final : public PairedFileHandler {
   struct CopyFormatter;
 
   char* takePiece();
+  // Writes the section whose turn it is; the mutex is not held.
+  void writeInTurn(const MonitoredFile& file, SectionTexts& texts);
   // Writes a copy out and gives its pieces back; the mutex is not held.
   void writeCopy(SectionCopy& copy);
 

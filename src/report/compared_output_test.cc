@@ -74,7 +74,8 @@ std::string writtenWhilePairing(ProfileListing& second, ProfileListing& first, s
                                 std::size_t mostWaitingBytes,
                                 std::uint64_t sharedSectionBytes = kSharedSectionBytes) {
   testing::StringSink sink;
-  OutputBuffer out(sink, 4096, true);
+  BackgroundWriter writer;
+  OutputBuffer out(sink, 4096, &writer);
   const ListingPair listings{FirstListing(first), SecondListing(second)};
   writeListingHeader(listings, testing::kTestReportHeader, out);
   ComparedOutput sections(second, out, mostWaitingBytes);

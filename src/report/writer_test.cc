@@ -8,6 +8,7 @@
 
 #include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
+#include "support/background_writing.h"
 #include "support/listing_lines.h"
 #include "support/parsed_listings.h"
 #include "support/string_sink.h"
@@ -157,8 +158,9 @@ TEST(OutputBuffer, BackgroundWritingKeepsOrderAndReportsFailure) {
   for (const bool inBackground : {false, true}) {
     std::string expected;
     FailingAfterSink good(1 << 30);
+    testing::OptionalBackgroundWriter writer(inBackground);
     {
-      OutputBuffer out(good, 64, inBackground);
+      OutputBuffer out(good, 64, writer.get());
       for (int i = 0; i < 1000; ++i) {
         const std::string piece = std::to_string(i) + (i % 7 == 0 ? std::string(150, 'x') : ",");
         out.append(piece);
@@ -170,7 +172,8 @@ TEST(OutputBuffer, BackgroundWritingKeepsOrderAndReportsFailure) {
     EXPECT_EQ(good.text, expected);
 
     FailingAfterSink failing(3);
-    OutputBuffer out(failing, 64, inBackground);
+    testing::OptionalBackgroundWriter failingWriter(inBackground);
+    OutputBuffer out(failing, 64, failingWriter.get());
     for (int i = 0; i < 100; ++i) out.append(std::string(40, 'y'));
     out.flush();
     EXPECT_TRUE(out.failed());
@@ -223,7 +226,8 @@ TEST(Writer, SameBytesWhateverTheBlockSize) {
         computeTallies(pair.second);
         StringSink sink;
         {
-          OutputBuffer out(sink, blockSize, blockSize == 300);
+          testing::OptionalBackgroundWriter writer(blockSize == 300);
+          OutputBuffer out(sink, blockSize, writer.get());
           writeComparedListing(pair.listings(), {"a", "b", "now\n"}, out);
           out.flush();
         }
