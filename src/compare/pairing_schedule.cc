@@ -17,27 +17,6 @@ namespace qrvdiff {
 
 namespace {
 
-// Hands out the batches 0, 1, 2, ... of a plan, each once, to whichever thread asks: claims are
-// ascending and leave no gap, so every batch before firstUnclaimed() has been claimed.
-class BatchClaims {
- public:
-  explicit BatchClaims(std::size_t count) : count_(count) {}
-
-  // The next batch, or none when all are claimed or closeAll() was called.
-  std::optional<std::size_t> claim() {
-    const std::size_t batch = next_.fetch_add(1);
-    if (batch >= count_) return std::nullopt;
-    return batch;
-  }
-  // Claims every batch left, for no thread: after a failure.
-  void closeAll() { next_ = count_; }
-  std::size_t firstUnclaimed() const { return std::min(next_.load(), count_); }
-
- private:
-  const std::size_t count_;
-  std::atomic<std::size_t> next_{0};
-};
-
 // Comparing and marking the pairs of one large file section, shared with every thread that has
 // nothing else to do: one large section would otherwise keep one thread busy while the other
 // waits. One section is shared at a time.

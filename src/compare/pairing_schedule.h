@@ -1,7 +1,10 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "listing/model.h"
 #include "listing/section_loader.h"
@@ -38,5 +41,26 @@ void pairFiles(const ListingPair& listings, std::size_t threads,
                std::uint64_t sharedSectionBytes = kSharedSectionBytes);
 // How many threads pairFiles(listings) uses.
 std::size_t pairingThreadsFor(const ProfileListing& second);
+
+// Hands out the batches 0, 1, 2, ... of a plan, each once, to whichever thread asks: claims are
+// ascending and leave no gap, so every batch before firstUnclaimed() has been claimed.
+class BatchClaims {
+ public:
+  explicit BatchClaims(std::size_t count) : count_(count) {}
+
+  // The next batch, or none when all are claimed or closeAll() was called.
+  std::optional<std::size_t> claim() {
+    const std::size_t batch = next_.fetch_add(1);
+    if (batch >= count_) return std::nullopt;
+    return batch;
+  }
+  // Claims every batch left, for no thread: after a failure.
+  void closeAll() { next_ = count_; }
+  std::size_t firstUnclaimed() const { return std::min(next_.load(), count_); }
+
+ private:
+  const std::size_t count_;
+  std::atomic<std::size_t> next_{0};
+};
 
 }  // namespace qrvdiff

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -153,6 +155,35 @@ class FailingAfterSink final : public ByteSink {
  private:
   int goodWrites_;
 };
+
+// A function record whose text does not hold the lines it counts is a fault of the program: the
+// writer refuses it rather than read or write outside the text, in every way it writes lines.
+TEST(Writer, RefusesARecordWhoseTextDoesNotHoldItsLines) {
+  const std::string function = functionSection({functionLine("1", "", ' ', 10, "FUNCTION f()"),
+                                                functionLine("4", "", ' ', 11, "if (a)"),
+                                                functionLine("0", "", '-', 12, "return 1;")});
+  const std::vector<std::function<void(FunctionRecord&)>> faults = {
+      [](FunctionRecord& f) { f.text = nullptr; },
+      [](FunctionRecord& f) { f.textSize = f.functionLineLength; },
+      [](FunctionRecord& f) { f.lineCount = 0; },
+      [](FunctionRecord& f) {
+        f.lineCount += 2;
+        f.hasMarks = true;
+      },
+  };
+  for (std::size_t fault = 0; fault < faults.size(); ++fault) {
+    for (const std::size_t blockSize : {std::size_t{64}, std::size_t{1} << 16}) {
+      auto pair =
+          testing::parsePair(listingText({function, function}), listingText({function, function}));
+      faults[fault](pair->second.functions[0]);
+      StringSink sink;
+      OutputBuffer out(sink, blockSize);
+      EXPECT_THROW(writeComparedListing(pair->listings(), {"a", "b", "now\n"}, out),
+                   std::logic_error)
+          << "fault " << fault << ", block size " << blockSize;
+    }
+  }
+}
 
 TEST(OutputBuffer, BackgroundWritingKeepsOrderAndReportsFailure) {
   for (const bool inBackground : {false, true}) {
