@@ -60,8 +60,8 @@ class ComparedOutput final : public PairedFileHandler {
 
  private:
   // Copies are kept in pieces of one size, which are reused: fresh memory costs a page fault and
-  // the zeroing of each page. Small, as a copy's last piece is mostly empty: a listing of many
-  // small sections, a few kilobytes each, kept a quarter of the pieces' memory in use with 16 KiB.
+  // the zeroing of each page. Small, as a copy's last piece is mostly empty, and many small
+  // sections may wait at once.
   static constexpr std::size_t kPieceSize = 4 << 10;
 
   // A file section formatted ahead of its turn: full pieces, the last one filled `lastSize`.
@@ -72,8 +72,8 @@ class ComparedOutput final : public PairedFileHandler {
     std::size_t held() const { return pieces.size() * kPieceSize; }
   };
   class CopyTarget;
-  // Formats a section into a copy. Kept for the next section: taking its block from the heap and
-  // giving it back for every section cost listings of many small sections a few per cent.
+  // Formats a section into a copy. Kept for the next section rather than taking its block from
+  // the heap and giving it back for every section.
   struct CopyFormatter;
 
   char* takePiece();

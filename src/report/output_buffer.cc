@@ -19,10 +19,10 @@ bool FileSink::write(const char* data, std::size_t size) {
 
 namespace {
 
-// Blocks go to the sink in pieces of at most this size: the system copies large writes into a
-// file far more slowly than pieces that stay in the processor's caches. Pieces end where the
-// output reaches a multiple of this size: a file then takes each write in whole large pages of
-// its cache, which costs about a fifth less than writes that straddle them.
+// Blocks go to the sink in pieces of at most this size, which stay in the processor's caches
+// while the system copies them into the file. Pieces end where the output reaches a multiple of
+// this size: a file then takes each write in whole large pages of its cache, rather than writes
+// that straddle them.
 constexpr std::size_t kLargestWrite = 256 << 10;
 
 }  // namespace
