@@ -45,8 +45,10 @@ class BackgroundWriter final : public BlockWriter {
 
 // Writes the file sections of the compared listing while pairing goes on: each section goes out
 // as soon as its file and every file before it are paired, formatted by the thread that paired
-// it, while its texts are still loaded. A section whose turn has not come yet is formatted into
-// a copy that waits; a thread that runs too far ahead of the output waits for the other.
+// it, while its texts are still loaded. Only the thread whose section is next in turn writes to
+// the output, without holding the lock; the others format theirs into copies that wait. A thread
+// that runs too far ahead of the output waits for the others, but only when the schedule says
+// that such a wait ends (mayWaitForEarlierFiles).
 class ComparedOutput final : public PairedFileHandler {
  public:
   // Sections formatted ahead of their turn may hold up to `mostWaitingBytes` of memory (give or
