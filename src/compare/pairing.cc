@@ -37,7 +37,7 @@ class CandidateIndex {
   void indexFile(const ProfileListing& first, std::size_t fileIndex, SectionLoader& firstTexts) {
     const MonitoredFile& file = first.files[fileIndex];
     functions_ = first.functionsBegin(file);
-    section_ = SectionHold();
+    section_.reset();  // lets the loader read this section in
     section_ = firstTexts.holdSection(first, file, kSectionLoadedWhole);
     index_.reset(file.functionCount);
     chains_.clear();
@@ -72,7 +72,7 @@ class CandidateIndex {
   }
   // Lets the loader of the indexed file's texts read elsewhere; the index is unusable until the
   // next indexFile().
-  void forget() { section_ = SectionHold(); }
+  void forget() { section_.reset(); }
 
  private:
   static constexpr std::uint32_t kNoFunction = 0xffffffffu;
@@ -325,7 +325,8 @@ void ThreadPairing::State::pairFile(std::size_t fileIndex, std::size_t partner) 
   ProfileListing& second = listings.second;
   const MonitoredFile& file = second.files[fileIndex];
   SectionTexts texts(secondTexts, second, file);
-  if (partner != kNoFile && functionsExtent(second, file) >= sharedSectionBytes) {
+  if (partner != kNoFile && sharedSectionBytes != kNeverShared &&
+      functionsExtent(second, file) >= sharedSectionBytes) {
     chooseForSharing(file);
     hooks.compareShared({&file, &listings.first.files[partner], &chosen});
     hooks.filePaired(fileIndex, texts);

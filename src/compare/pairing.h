@@ -20,6 +20,8 @@ namespace qrvdiff {
 // file whose FUNCTION line is equal from column 31 on.
 
 inline constexpr std::size_t kNoFile = std::numeric_limits<std::size_t>::max();
+// As the least size of a shared section: no section is shared.
+inline constexpr std::uint64_t kNeverShared = std::numeric_limits<std::uint64_t>::max();
 
 // Which listing-1 file each file of listing 2 is paired with, and how the files are taken.
 // Functions of different partner files never compete for a candidate: a group is a listing-2

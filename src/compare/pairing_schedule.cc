@@ -4,7 +4,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
-#include <limits>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -200,13 +199,9 @@ void pairFiles(const ListingPair& listings, std::size_t threads, PairedFileHandl
   // One thread, or two: the caller's and a helper.
   const std::size_t runningThreads = threads < 2 ? 1 : 2;
   SharedComparisons shared(runningThreads);
-  const Schedule schedule{
-      listings,
-      plan,
-      claims,
-      shared,
-      handler,
-      runningThreads == 2 ? sharedSectionBytes : std::numeric_limits<std::uint64_t>::max()};
+  const Schedule schedule{listings, plan,
+                          claims,   shared,
+                          handler,  runningThreads == 2 ? sharedSectionBytes : kNeverShared};
   const auto runThread = [&] { ThreadRun(schedule).run(); };
   if (runningThreads == 1) {
     runThread();

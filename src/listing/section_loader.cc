@@ -66,28 +66,4 @@ SectionHold::SectionHold(SectionLoader* loader, const ProfileListing& listing,
   if (loader_ != nullptr) ++loader_->holds_;
 }
 
-SectionHold& SectionHold::operator=(SectionHold&& other) noexcept {
-  if (this != &other) {
-    release();
-    loader_ = std::exchange(other.loader_, nullptr);
-    listing_ = std::exchange(other.listing_, nullptr);
-    file_ = std::exchange(other.file_, nullptr);
-  }
-  return *this;
-}
-
-void SectionHold::release() noexcept {
-  if (loader_ != nullptr) --loader_->holds_;
-  loader_ = nullptr;
-  listing_ = nullptr;
-  file_ = nullptr;
-}
-
-FunctionText SectionHold::textOf(const FunctionRecord& function) const {
-  if (listing_ == nullptr) throw std::logic_error("texts asked of a section not held");
-  if (loader_ == nullptr) return FunctionText::inMemory(function);
-  // The whole section is loaded, and stays: no read.
-  return loader_->textOf(*listing_, *file_, function);
-}
-
 }  // namespace qrvdiff

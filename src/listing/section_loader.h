@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
+#include <utility>
 
 #include "base/platform.h"
 #include "listing/model.h"
@@ -69,18 +71,36 @@ class SectionHold {
  public:
   SectionHold() = default;
   SectionHold(SectionHold&& other) noexcept { *this = std::move(other); }
-  SectionHold& operator=(SectionHold&& other) noexcept;
-  ~SectionHold() { release(); }
+  SectionHold& operator=(SectionHold&& other) noexcept {
+    if (this != &other) {
+      reset();
+      loader_ = std::exchange(other.loader_, nullptr);
+      listing_ = std::exchange(other.listing_, nullptr);
+      file_ = std::exchange(other.file_, nullptr);
+    }
+    return *this;
+  }
+  ~SectionHold() { reset(); }
 
+  // Gives the section up: its loader may read again.
+  void reset() noexcept {
+    if (loader_ != nullptr) --loader_->holds_;
+    loader_ = nullptr;
+    listing_ = nullptr;
+    file_ = nullptr;
+  }
   // Whether the texts of the section are at hand.
   bool holdsTexts() const { return listing_ != nullptr; }
   // The text of a function of the section; only when holdsTexts().
-  FunctionText textOf(const FunctionRecord& function) const;
+  FunctionText textOf(const FunctionRecord& function) const {
+    if (loader_ != nullptr) return loader_->textOf(*listing_, *file_, function);  // never reads
+    if (listing_ == nullptr) throw std::logic_error("texts asked of a section not held");
+    return FunctionText::inMemory(function);
+  }
 
  private:
   friend class SectionLoader;
   SectionHold(SectionLoader* loader, const ProfileListing& listing, const MonitoredFile& file);
-  void release() noexcept;
 
   SectionLoader* loader_ = nullptr;  // none for a listing held in memory
   const ProfileListing* listing_ = nullptr;

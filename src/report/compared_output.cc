@@ -194,13 +194,15 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionTexts& texts,
 void ComparedOutput::writeInTurn(const MonitoredFile& file, SectionTexts& texts) {
   // A large section takes long to write, and the other pairing thread has often nothing left
   // to do meanwhile: the system takes the blocks on a thread of its own.
+  if (functionsExtent(second_, file) <= kSectionLoadedWhole) {
+    writeFileSection(second_, file, texts, out_);
+    return;
+  }
   std::optional<BackgroundWriter> writer;
-  if (functionsExtent(second_, file) > kSectionLoadedWhole) {
-    try {
-      writer.emplace();
-    } catch (const std::system_error&) {
-      // The system gives no thread for it: the blocks are written by this one.
-    }
+  try {
+    writer.emplace();
+  } catch (const std::system_error&) {
+    // The system gives no thread for it: the blocks are written by this one.
   }
   struct WrittenThrough {
     OutputBuffer& out;
