@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
 #include "listing/classifier.h"
 #include "listing/line_reader.h"
@@ -31,6 +31,7 @@
 #include "listing/parser.h"
 #include "report/output_buffer.h"
 #include "report/writer.h"
+#include "support/decoded_lines.h"
 
 #ifndef QRVDIFF_GEN_LISTINGS_PATH
 #define QRVDIFF_GEN_LISTINGS_PATH "gen_listings"
@@ -104,10 +105,10 @@ std::unique_ptr<Corpus> makeCorpus() {
   qrvdiff::reserveForListingSize(c.listing1, c.text1.size());
   qrvdiff::LineReader reader1(c.text1, "listing1.txt");
   qrvdiff::readFirstListing(reader1, c.listing1, c.listing2);
-  qrvdiff::pairFiles(c.listing2, c.listing1);
+  qrvdiff::pairFiles({qrvdiff::FirstListing(c.listing1), qrvdiff::SecondListing(c.listing2)});
   qrvdiff::computeTallies(c.listing2);
 
-  c.functionLines = qrvdiff::allLines(c.listing2);
+  c.functionLines = qrvdiff::testing::allLines(c.listing2);
   for (const qrvdiff::LineRecord& line : c.functionLines) c.functionLineBytes += line.length + 1;
   return result;
 }
@@ -199,7 +200,8 @@ void BM_PairFiles(benchmark::State& state) {
       info = qrvdiff::LineInfo(info.kind(), info.trailingMarker());
     }
     state.ResumeTiming();
-    qrvdiff::pairFiles(corpus->listing2, corpus->listing1, 1);
+    qrvdiff::pairFiles(
+        {qrvdiff::FirstListing(corpus->listing1), qrvdiff::SecondListing(corpus->listing2)}, 1);
   }
   reportRate(state, corpus->text1.size() + corpus->text2.size(), corpus->lineCount2);
 }
@@ -227,7 +229,9 @@ void BM_WriteComparedListing(benchmark::State& state) {
   for (auto _ : state) {
     DiscardingSink sink;
     qrvdiff::OutputBuffer out(sink);
-    qrvdiff::writeComparedListing(corpus->listing2, corpus->listing1, header, out);
+    qrvdiff::writeComparedListing(
+        {qrvdiff::FirstListing(corpus->listing1), qrvdiff::SecondListing(corpus->listing2)}, header,
+        out);
     out.flush();
     bytesPerRun = sink.bytes;
     writesPerRun = sink.writes;

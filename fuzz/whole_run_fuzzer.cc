@@ -40,7 +40,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
 #include "base/error.h"
 #include "driver/run.h"
@@ -48,11 +48,14 @@
 #include "listing/model.h"
 #include "listing/parser.h"
 #include "report/output_buffer.h"
+#include "support/background_writing.h"
 #include "report/writer.h"
+#include "support/decoded_lines.h"
 #include "support/string_sink.h"
 
 namespace {
 
+using qrvdiff::testing::allLines;
 using qrvdiff::testing::StringSink;
 
 using namespace qrvdiff;
@@ -161,11 +164,12 @@ bool headersAreDistinct(const ProfileListing& listing) {
   return true;
 }
 
-std::string writeListing(const ProfileListing& second, const ProfileListing& first,
+std::string writeListing(ProfileListing& second, ProfileListing& first,
                          std::size_t capacity, bool inBackground = false) {
   StringSink sink;
-  OutputBuffer out(sink, capacity, inBackground);
-  writeComparedListing(second, first, {scratch().path1, scratch().path2, kTimeText}, out);
+  qrvdiff::testing::OptionalBackgroundWriter writer(inBackground);
+  OutputBuffer out(sink, capacity, writer.get());
+  writeComparedListing({FirstListing(first), SecondListing(second)}, {scratch().path1, scratch().path2, kTimeText}, out);
   out.flush();
   check(!out.failed(), "a sink that never fails made the output buffer fail");
   return std::move(sink.bytes);
@@ -238,7 +242,7 @@ std::string compareListings(std::string_view text1, std::string_view text2, bool
 
   const std::vector<std::string> before2 = lineTexts(listing2);
   const std::vector<std::string> before1 = lineTexts(listing1);
-  pairFiles(listing2, listing1, pairingThreads);
+  pairFiles({FirstListing(listing1), SecondListing(listing2)}, pairingThreads);
   computeTallies(listing2);
 
   check(lineTexts(listing1) == before1, "a line of listing 1 changed");

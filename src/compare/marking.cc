@@ -1,12 +1,15 @@
 #include "compare/marking.h"
 
 #include <bit>
+#include <stdexcept>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "base/error.h"
+#include "listing/function_lines.h"
+#include "listing/line_feed_scanner.h"
 
 namespace qrvdiff {
 
@@ -153,6 +156,7 @@ bool markAlignedLines(const char* secondText, const char* firstText, std::size_t
   const char* start = secondText;
   for (std::size_t i = 0; i < lineCount; ++i) {
     const char* lineFeed = lineFeeds.next();
+    if (lineFeed == nullptr) throw std::logic_error("a function text shorter than its line count");
     std::size_t length = static_cast<std::size_t>(lineFeed - start);
     if (stripCarriageReturn && length != 0 && start[length - 1] == '\r') --length;
     LineRecord after{start, static_cast<std::uint32_t>(length), secondInfos[i]};
@@ -174,11 +178,12 @@ void setCounts(FunctionRecord& function, const MarkCounts& counts, bool marked) 
   function.lostCount = counts.lost;
 }
 
-void markDifferences(ProfileListing& second, FunctionRecord& function,
-                     const ProfileListing& first) {
+void markDifferences(const ListingPair& listings, FunctionRecord& function) {
+  ProfileListing& second = listings.second;
   MarkCounts counts;
-  FunctionLines secondLines(second, function);
-  FunctionLines firstLines(first, *function.partner);
+  FunctionLines secondLines(second, function, FunctionText::inMemory(function));
+  FunctionLines firstLines(listings.first, *function.partner,
+                           FunctionText::inMemory(*function.partner));
   LineRecord after;
   LineRecord before;
   bool marked = false;

@@ -9,8 +9,8 @@ namespace qrvdiff {
 
 // Walks a compared function of listing 2 in step with its partner in listing 1, sets "^"
 // (covered in listing 2 only) and "v" (covered in listing 1 only) as the marks of the listing-2
-// lines, and sets the function's kept, gained and lost counts. Both texts must be in memory.
-void markDifferences(ProfileListing& second, FunctionRecord& function, const ProfileListing& first);
+// lines, and sets the function's kept, gained and lost counts. Both listings are held in memory.
+void markDifferences(const ListingPair& listings, FunctionRecord& function);
 
 struct MarkCounts {
   std::uint32_t kept = 0;    // points covered in both listings

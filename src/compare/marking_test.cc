@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "listing/function_lines.h"
 #include "support/listing_lines.h"
 
 namespace qrvdiff {
@@ -36,7 +37,7 @@ void addSingleLineFunction(ProfileListing& listing, LineKind kind, const std::st
 }
 
 std::string onlyLine(const ProfileListing& listing) {
-  FunctionLines lines(listing, listing.functions[0]);
+  FunctionLines lines(listing, listing.functions[0], FunctionText::inMemory(listing.functions[0]));
   LineRecord line;
   lines.next(line);
   return line.markedText();
@@ -49,7 +50,7 @@ MarkedLine mark(LineKind kind, const std::string& before, const std::string& aft
   addSingleLineFunction(second, kind, after);
   FunctionRecord& function = second.functions[0];
   function.partner = &first.functions[0];
-  markDifferences(second, function, first);
+  markDifferences({FirstListing(first), SecondListing(second)}, function);
   EXPECT_EQ(onlyLine(first), before) << "listing 1 must stay unchanged";
   EXPECT_EQ(function.hasMarks, onlyLine(second) != after);
   return {onlyLine(second), function.keptCount, function.gainedCount, function.lostCount};

@@ -1,22 +1,14 @@
 #include "compare/pairing.h"
 
-#include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <exception>
-#include <limits>
-#include <mutex>
-#include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "base/hashed_index.h"
 #include "compare/marking.h"
 #include "compare/text_blocks.h"
+#include "listing/function_lines.h"
 #include "listing/parser.h"
 #include "listing/section_loader.h"
 
@@ -24,7 +16,6 @@ namespace qrvdiff {
 
 namespace {
 
-constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 constexpr std::size_t kPairingKeyColumn = 31;
 
 // The part of a FUNCTION line that pairs functions, from the loaded text of a function or the
@@ -41,12 +32,13 @@ std::string_view pairingKey(const char* functionLine, const FunctionRecord& func
 class CandidateIndex {
  public:
   // Indexes the untaken functions of `first.files[fileIndex]`, in place of what it held. Their
-  // FUNCTION lines are kept copies, or come from the section, which `firstTexts` loads whole
-  // and then keeps for as long as its functions are loaded one by one.
+  // FUNCTION lines are kept copies, or come from the section, which `firstTexts` then holds
+  // loaded until forget(): the index keeps pointers into it.
   void indexFile(const ProfileListing& first, std::size_t fileIndex, SectionLoader& firstTexts) {
     const MonitoredFile& file = first.files[fileIndex];
     functions_ = first.functionsBegin(file);
-    firstTexts.loadSection(first, file, kSectionLoadedWhole);
+    section_.reset();  // lets the loader read this section in
+    section_ = firstTexts.holdSection(first, file, kSectionLoadedWhole);
     index_.reset(file.functionCount);
     chains_.clear();
     next_.assign(file.functionCount, kNoFunction);
@@ -54,9 +46,8 @@ class CandidateIndex {
     for (std::uint32_t i = 0; i < file.functionCount; ++i) {
       if (functions_[i].taken) continue;
       const FunctionRecord& function = functions_[i];
-      functionLines_[i] = function.keptFunctionLine != nullptr
-                              ? function.keptFunctionLine
-                              : firstTexts.textOf(first, file, function);
+      functionLines_[i] = function.keptFunctionLine != nullptr ? function.keptFunctionLine
+                                                               : section_.textOf(function).data();
       const std::string_view key = pairingKey(functionLines_[i], function);
       const std::uint64_t hash = hashText(key);
       const std::uint32_t chain = findChain(hash, key);
@@ -70,15 +61,18 @@ class CandidateIndex {
     }
   }
 
-  // The first untaken function of the indexed file with this key, now taken; kNone when there
+  // The first untaken function of the indexed file with this key, now taken; kNoFile when there
   // is none. An index into the listing's functions.
   std::size_t take(const ProfileListing& first, std::string_view key) {
     const std::uint32_t chain = findChain(hashText(key), key);
-    if (chain == HashedIndex::kNotFound || chains_[chain].head == kNoFunction) return kNone;
+    if (chain == HashedIndex::kNotFound || chains_[chain].head == kNoFunction) return kNoFile;
     const std::uint32_t taken = chains_[chain].head;
     chains_[chain].head = next_[taken];
     return static_cast<std::size_t>(&functions_[taken] - first.functions.data());
   }
+  // Lets the loader of the indexed file's texts read elsewhere; the index is unusable until the
+  // next indexFile().
+  void forget() { section_.reset(); }
 
  private:
   static constexpr std::uint32_t kNoFunction = 0xffffffffu;
@@ -97,6 +91,7 @@ class CandidateIndex {
   }
 
   const FunctionRecord* functions_ = nullptr;
+  SectionHold section_;  // of the texts that functionLines_ may point into
   HashedIndex index_{0};
   std::vector<Chain> chains_;
   std::vector<std::uint32_t> next_;         // the next function of the same chain
@@ -135,31 +130,34 @@ bool sameLineKinds(const LineInfo* second, const LineInfo* first, std::size_t co
 // The common case: both functions have the same bytes from column 30 on, line for line, and the
 // same line kinds, so their structure is equal without a look at each line. Line ends then stand
 // at the same offsets in both texts, and one walk finds the lines of both.
-bool compareAndMarkAligned(ProfileListing& second, FunctionRecord& secondFunction,
-                           const ProfileListing& first, const FunctionRecord& firstFunction) {
+bool compareAndMarkAligned(const ListingPair& listings, FunctionRecord& secondFunction,
+                           FunctionText secondText, const FunctionRecord& firstFunction,
+                           FunctionText firstText) {
+  const ProfileListing& second = listings.second;
+  const ProfileListing& first = listings.first;
   if (secondFunction.textSize != firstFunction.textSize ||
       second.linesReadInPlace != first.linesReadInPlace) {
     return false;  // a carriage return would end a line in one listing and not in the other
   }
-  LineInfo* secondInfos = second.lineInfos.data() + secondFunction.firstLine;
+  LineInfo* secondInfos = listings.second.lineInfos.data() + secondFunction.firstLine;
   const LineInfo* firstInfos = first.lineInfos.data() + firstFunction.firstLine;
   if (!sameLineKinds(secondInfos, firstInfos, secondFunction.lineCount) ||
-      !sameLinesFromColumn30(secondFunction.text, firstFunction.text, secondFunction.textSize)) {
+      !sameLinesFromColumn30(secondText.data(), firstText.data(), secondFunction.textSize)) {
     return false;
   }
   MarkCounts counts;
-  const bool marked = markAlignedLines(secondFunction.text, firstFunction.text,
-                                       secondFunction.textSize, secondFunction.lineCount,
-                                       second.linesReadInPlace, secondInfos, firstInfos, counts);
+  const bool marked = markAlignedLines(secondText.data(), firstText.data(), secondFunction.textSize,
+                                       secondFunction.lineCount, second.linesReadInPlace,
+                                       secondInfos, firstInfos, counts);
   setCounts(secondFunction, counts, marked);
   return true;
 }
 
 // Compares a function with the listing-1 function chosen for it, both loaded, and records the
 // outcome.
-void comparePair(ProfileListing& second, FunctionRecord& function, const ProfileListing& first,
-                 const FunctionRecord& candidate) {
-  if (compareAndMark(second, function, first, candidate)) {
+void comparePair(const ListingPair& listings, FunctionRecord& function, FunctionText text,
+                 const FunctionRecord& candidate, FunctionText candidateText) {
+  if (compareAndMark(listings, function, text, candidate, candidateText)) {
     function.pairState = PairState::Compared;
     function.partner = &candidate;
   } else {
@@ -167,146 +165,24 @@ void comparePair(ProfileListing& second, FunctionRecord& function, const Profile
   }
 }
 
-// A listing-2 function and the listing-1 function that FUNCTION lines chose for it.
-struct ChosenPair {
-  FunctionRecord* second;
-  FunctionRecord* first;
-};
-
-// The loaders through which one thread brings texts in.
-struct ThreadTexts {
-  SectionLoader second;
-  SectionLoader first;
-};
-
-// The pairs of one file section to compare and mark.
-struct Job {
-  ProfileListing* second;
-  const MonitoredFile* file;
-  ProfileListing* first;
-  const MonitoredFile* partnerFile;
-  const std::vector<ChosenPair>* pairs;
-};
-
-// Comparing and marking the functions of one large file section, shared with every thread that
-// has nothing else to do. Which listing-1 function each function is compared with depends on the
-// functions before it, so the thread that took the section decides that in order; the comparing,
-// most of the work, then goes to all threads a run of functions at a time: one large section
-// would otherwise keep one thread busy while the other waits. One section is shared at a time.
-class SharedComparisons {
- public:
-  explicit SharedComparisons(std::size_t threads) : pairingThreads_(threads) {}
-
-  // Compares and marks every pair, with the help of idle threads when no other section is being
-  // shared; returns when all are done.
-  void compareAll(const Job& job, ThreadTexts& texts) {
-    {
-      std::unique_lock lock(mutex_);
-      if (job_) {
-        lock.unlock();
-        std::atomic<std::size_t> next{0};
-        work(job, next, texts);
-        return;
-      }
-      job_ = job;
-      ++jobNumber_;
-      next_ = 0;
-      failure_ = nullptr;
-      workers_ = 1;
-    }
-    idle_.notify_all();
-    const std::exception_ptr ownFailure = workOn(job, texts);
-    // The pairs stay in use until every helper has returned.
-    std::unique_lock lock(mutex_);
-    --workers_;
-    done_.wait(lock, [&] { return workers_ == 0; });
-    job_.reset();
-    if (ownFailure) std::rethrow_exception(ownFailure);
-    if (failure_) std::rethrow_exception(failure_);
-  }
-
-  // Once for each thread, when it takes no more sections of its own, also after a failure.
-  void stopPairing() {
-    {
-      std::lock_guard lock(mutex_);
-      --pairingThreads_;
-    }
-    idle_.notify_all();
-  }
-
-  // Helps with shared sections until no thread pairs sections of its own any more.
-  void helpUntilAllDone(ThreadTexts& texts) {
-    std::unique_lock lock(mutex_);
-    std::uint64_t lastJob = 0;
-    for (;;) {
-      idle_.wait(lock, [&] { return pairingThreads_ == 0 || (job_ && jobNumber_ != lastJob); });
-      if (!job_ || jobNumber_ == lastJob) return;
-      lastJob = jobNumber_;
-      ++workers_;
-      const Job job = *job_;  // stays posted until every worker has returned
-      lock.unlock();
-      const std::exception_ptr failure = workOn(job, texts);
-      lock.lock();
-      if (failure && !failure_) failure_ = failure;
-      if (--workers_ == 0) done_.notify_all();
-    }
-  }
-
- private:
-  // Functions taken at a time: enough for each thread's loaders to read only the parts of the
-  // section that its own runs need.
-  static constexpr std::size_t kRun = 256;
-
-  // Works on the posted section; a failure ends the work of every thread on it, and is returned.
-  std::exception_ptr workOn(const Job& job, ThreadTexts& texts) {
-    try {
-      work(job, next_, texts);
-      return nullptr;
-    } catch (...) {
-      next_ = job.pairs->size();
-      return std::current_exception();
-    }
-  }
-
-  // Takes runs of pairs until none is left.
-  static void work(const Job& job, std::atomic<std::size_t>& next, ThreadTexts& texts) {
-    const std::size_t count = job.pairs->size();
-    for (std::size_t begin = next.fetch_add(kRun); begin < count; begin = next.fetch_add(kRun)) {
-      const std::size_t end = std::min(count, begin + kRun);
-      for (std::size_t i = begin; i < end; ++i) {
-        const ChosenPair& pair = (*job.pairs)[i];
-        texts.second.load(*job.second, *job.file, *pair.second);
-        texts.first.load(*job.first, *job.partnerFile, *pair.first);
-        comparePair(*job.second, *pair.second, *job.first, *pair.first);
-      }
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable idle_;  // a section was posted, or a thread stopped pairing
-  std::condition_variable done_;  // a helper finished its part of the posted section
-  std::optional<Job> job_;
-  std::uint64_t jobNumber_ = 0;
-  std::atomic<std::size_t> next_{0};
-  std::size_t workers_ = 0;     // threads working on the posted section
-  std::size_t pairingThreads_;  // threads still taking sections of their own
-  std::exception_ptr failure_;
-};
-
 }  // namespace
 
-bool compareAndMark(ProfileListing& second, FunctionRecord& secondFunction,
-                    const ProfileListing& first, const FunctionRecord& firstFunction) {
+bool compareAndMark(const ListingPair& listings, FunctionRecord& secondFunction,
+                    FunctionText secondText, const FunctionRecord& firstFunction,
+                    FunctionText firstText) {
+  ProfileListing& second = listings.second;
   if (secondFunction.lineDirective() != firstFunction.lineDirective()) return false;
   if (secondFunction.lineCount != firstFunction.lineCount) return false;
   if (!(secondFunction.statementNA && firstFunction.statementNA) &&
       secondFunction.statementTotal != firstFunction.statementTotal) {
     return false;
   }
-  if (compareAndMarkAligned(second, secondFunction, first, firstFunction)) return true;
+  if (compareAndMarkAligned(listings, secondFunction, secondText, firstFunction, firstText)) {
+    return true;
+  }
   // One walk both tests the lines and marks them; marks made before a differing line are undone.
-  FunctionLines secondLines(second, secondFunction);
-  FunctionLines firstLines(first, firstFunction);
+  FunctionLines secondLines(second, secondFunction, secondText);
+  FunctionLines firstLines(listings.first, firstFunction, firstText);
   LineRecord after;
   LineRecord before;
   MarkCounts counts;
@@ -331,18 +207,9 @@ bool compareAndMark(ProfileListing& second, FunctionRecord& secondFunction,
   return true;
 }
 
-std::size_t pairingThreadsFor(const ProfileListing& second) {
-  // A second thread pays off only for large listings.
-  constexpr std::size_t kLinesWorthASecondThread = 200000;
-  return second.lineInfos.size() < kLinesWorthASecondThread ? 1 : 2;
-}
-
-void pairFiles(ProfileListing& second, ProfileListing& first) {
-  pairFiles(second, first, pairingThreadsFor(second));
-}
-
-void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t threads,
-               PairedFileHandler* handler, std::uint64_t sharedSectionBytes) {
+PairingPlan::PairingPlan(const ListingPair& listings) : fileCount_(listings.second.files.size()) {
+  const ProfileListing& second = listings.second;
+  const ProfileListing& first = listings.first;
   // The first listing-1 file with each "MONITORED " line is the partner of every listing-2 file
   // with that line.
   HeaderSet firstHeaders(first.files.size());
@@ -351,165 +218,166 @@ void pairFiles(ProfileListing& second, ProfileListing& first, std::size_t thread
   for (std::size_t i = 0; i < first.files.size(); ++i) {
     if (firstHeaders.add(first.files[i].headerLine)) firstFileWithHeader.push_back(i);
   }
-  LargeVector<std::size_t> partners(second.files.size(), kNone);
-  for (std::size_t i = 0; i < second.files.size(); ++i) {
+  partners_.assign(fileCount_, kNoFile);
+  for (std::size_t i = 0; i < fileCount_; ++i) {
     const std::size_t position = firstHeaders.position(second.files[i].headerLine);
-    if (position != HeaderSet::kAbsent) partners[i] = firstFileWithHeader[position];
+    if (position != HeaderSet::kAbsent) partners_[i] = firstFileWithHeader[position];
   }
 
-  // Functions of different partner files never compete for a candidate, so the work is shared
-  // out by partner: a group is a listing-2 file with the files after it that have the same
-  // partner, paired in listing order by one thread. Files without a partner stand alone. The
-  // threads take groups in turn as they become free, so both stay busy to the end.
-  // The first file of each group, in listing order; reserved at once, as growing it step by
-  // step would copy it each time, into fresh memory.
-  LargeVector<std::size_t> groupStarts;
-  groupStarts.reserve(second.files.size());
-  LargeVector<std::size_t> nextInGroup(second.files.size(), kNone);
+  // Reserved at once: growing step by step would copy each time, into fresh memory.
+  groupStarts_.reserve(fileCount_);
+  nextInGroup_.assign(fileCount_, kNoFile);
   {
-    LargeVector<std::size_t> lastWithPartner(first.files.size(), kNone);
-    for (std::size_t f = 0; f < second.files.size(); ++f) {
-      const std::size_t partner = partners[f];
-      if (partner != kNone && lastWithPartner[partner] != kNone) {
-        nextInGroup[lastWithPartner[partner]] = f;
+    LargeVector<std::size_t> lastWithPartner(first.files.size(), kNoFile);
+    for (std::size_t f = 0; f < fileCount_; ++f) {
+      const std::size_t partner = partners_[f];
+      if (partner != kNoFile && lastWithPartner[partner] != kNoFile) {
+        nextInGroup_[lastWithPartner[partner]] = f;
       } else {
-        groupStarts.push_back(f);
+        groupStarts_.push_back(f);
       }
-      if (partner != kNone) lastWithPartner[partner] = f;
+      if (partner != kNoFile) lastWithPartner[partner] = f;
     }
   }
-  // A thread takes a batch of groups at a time: a group of several files alone, or a run of
-  // single-file groups that spans about one reading of listing 2 from its file. Taken one by one,
-  // sections far smaller than a reading would have each thread read the stretch around every
-  // other section again, which doubles the reading. A batch is paired in listing order, so what
-  // is said below of a group holds for a batch.
+
   const std::uint64_t batchBytes = second.textFile ? second.textFile->minimumRead : 0;
-  LargeVector<std::size_t> batchStarts;  // the first group of each batch
-  batchStarts.reserve(groupStarts.size() + 1);
-  for (std::size_t group = 0; group < groupStarts.size();) {
-    batchStarts.push_back(group);
-    const auto single = [&](std::size_t g) { return nextInGroup[groupStarts[g]] == kNone; };
+  const auto single = [&](std::size_t group) {
+    return nextInGroup_[groupStarts_[group]] == kNoFile;
+  };
+  batchStarts_.reserve(groupStarts_.size() + 1);
+  for (std::size_t group = 0; group < groupStarts_.size();) {
+    batchStarts_.push_back(group);
     if (!single(group++)) continue;
-    std::uint64_t bytes = functionsExtent(second, second.files[groupStarts[group - 1]]);
-    while (group < groupStarts.size() && single(group) && bytes < batchBytes) {
-      bytes += functionsExtent(second, second.files[groupStarts[group++]]);
+    std::uint64_t bytes = functionsExtent(second, second.files[groupStarts_[group - 1]]);
+    while (group < groupStarts_.size() && single(group) && bytes < batchBytes) {
+      bytes += functionsExtent(second, second.files[groupStarts_[group++]]);
     }
   }
-  batchStarts.push_back(groupStarts.size());
+  batchStarts_.push_back(groupStarts_.size());
+}
 
-  std::atomic<std::size_t> nextBatch{0};
-  // Every file before the returned one has been taken by a thread.
-  const auto firstUntakenFile = [&] {
-    const std::size_t batch = nextBatch.load();
-    return batch + 1 < batchStarts.size() ? groupStarts[batchStarts[batch]] : second.files.size();
-  };
+struct ThreadPairing::State {
+  State(const ListingPair& listings, const PairingPlan& plan, PairingHooks& hooks,
+        std::uint64_t sharedSectionBytes, bool keepSectionsForHooks)
+      : listings(listings),
+        plan(plan),
+        hooks(hooks),
+        sharedSectionBytes(sharedSectionBytes),
+        keepSectionsForHooks(keepSectionsForHooks) {}
 
-  // One thread, or two: the caller's and a helper.
-  const std::size_t runningThreads = threads < 2 ? 1 : 2;
-  SharedComparisons shared(runningThreads);
-  // Marks the function as not paired yet and takes the listing-1 function that its FUNCTION line
-  // chooses in the indexed partner file, if there is one.
-  const auto choosePartner = [&](CandidateIndex& candidates, FunctionRecord& function,
-                                 const char* functionLine) -> FunctionRecord* {
-    function.pairState = PairState::NotAvailable;
-    function.partner = nullptr;
-    const std::size_t counterpart = candidates.take(first, pairingKey(functionLine, function));
-    if (counterpart == kNone) return nullptr;
-    FunctionRecord& candidate = first.functions[counterpart];
-    candidate.taken = true;
-    return &candidate;
-  };
-  // Pairs the files of one group, in listing order, with the texts those loaders hold.
-  const auto pairGroup = [&](std::size_t group, CandidateIndex& candidates, ThreadTexts& texts,
-                             std::vector<ChosenPair>& chosen) {
-    SectionLoader& secondTexts = texts.second;
-    SectionLoader& firstTexts = texts.first;
-    const std::size_t partner = partners[groupStarts[group]];
-    if (partner != kNone) candidates.indexFile(first, partner, firstTexts);
-    for (std::size_t f = groupStarts[group]; f != kNone; f = nextInGroup[f]) {
-      const MonitoredFile& file = second.files[f];
-      if (runningThreads == 2 && partner != kNone &&
-          functionsExtent(second, file) >= sharedSectionBytes) {
-        chosen.clear();
-        for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-          FunctionRecord& function = second.functions[i];
-          // The FUNCTION line is kept for a large section, else read.
-          const char* functionLine = function.keptFunctionLine;
-          if (functionLine == nullptr) functionLine = secondTexts.textOf(second, file, function);
-          if (FunctionRecord* candidate = choosePartner(candidates, function, functionLine)) {
-            chosen.push_back({&function, candidate});
-          }
-        }
-        shared.compareAll({&second, &file, &first, &first.files[partner], &chosen}, texts);
-        if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
-        continue;
-      }
-      // The whole section at once, unless it is very large: the handler may want it again.
-      if (handler != nullptr) secondTexts.loadSection(second, file, kSectionLoadedWhole);
-      for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
-        FunctionRecord& function = second.functions[i];
-        if (partner == kNone) {
-          function.pairState = PairState::NotAvailable;
-          function.partner = nullptr;
-          continue;
-        }
-        secondTexts.load(second, file, function);
-        FunctionRecord* const candidate = choosePartner(candidates, function, function.text);
-        if (candidate == nullptr) continue;
-        firstTexts.load(first, first.files[partner], *candidate);
-        comparePair(second, function, first, *candidate);
-      }
-      if (handler != nullptr) handler->filePaired(f, secondTexts, firstUntakenFile());
-    }
-  };
-  const auto pairGroups = [&](ThreadTexts& texts) {
-    CandidateIndex candidates;
-    std::vector<ChosenPair> chosen;
-    for (std::size_t batch = nextBatch++; batch + 1 < batchStarts.size(); batch = nextBatch++) {
-      for (std::size_t group = batchStarts[batch]; group < batchStarts[batch + 1]; ++group) {
-        pairGroup(group, candidates, texts, chosen);
-      }
-    }
-  };
-  // A thread that fails lets the handler know, so that nothing waits for its files, and takes
-  // no more groups. A thread out of groups helps with large sections of the others.
-  const auto runThread = [&] {
-    ThreadTexts texts;
-    try {
-      pairGroups(texts);
-    } catch (...) {
-      nextBatch = batchStarts.size();
-      shared.stopPairing();
-      if (handler != nullptr) handler->abandon();
-      throw;
-    }
-    shared.stopPairing();
-    shared.helpUntilAllDone(texts);
-  };
+  void pairGroup(std::size_t group);
+  void pairFile(std::size_t fileIndex, std::size_t partner);
+  void chooseForSharing(const MonitoredFile& file);
+  FunctionRecord* choosePartner(FunctionRecord& function, std::string_view functionLine);
 
-  if (runningThreads == 1) {
-    runThread();
+  const ListingPair listings;
+  const PairingPlan& plan;
+  PairingHooks& hooks;
+  const std::uint64_t sharedSectionBytes;
+  const bool keepSectionsForHooks;
+  // The loaders go before the index, which holds a section of `firstTexts`, and is gone first.
+  SectionLoader secondTexts;
+  SectionLoader firstTexts;
+  CandidateIndex candidates;
+  std::vector<ChosenPair> chosen;  // of a shared section; reused
+};
+
+// Marks the function as not paired yet and takes the listing-1 function that its FUNCTION line
+// chooses in the indexed partner file, if there is one.
+FunctionRecord* ThreadPairing::State::choosePartner(FunctionRecord& function,
+                                                    std::string_view functionLine) {
+  function.pairState = PairState::NotAvailable;
+  function.partner = nullptr;
+  const std::size_t counterpart =
+      candidates.take(listings.first, pairingKey(functionLine.data(), function));
+  if (counterpart == kNoFile) return nullptr;
+  FunctionRecord& candidate = listings.first.functions[counterpart];
+  candidate.taken = true;
+  return &candidate;
+}
+
+void ThreadPairing::State::pairGroup(std::size_t group) {
+  const std::size_t start = plan.firstFileOfGroup(group);
+  const std::size_t partner = plan.partnerOf(start);
+  if (partner != kNoFile) candidates.indexFile(listings.first, partner, firstTexts);
+  for (std::size_t f = start; f != kNoFile; f = plan.nextInGroup(f)) pairFile(f, partner);
+  candidates.forget();
+}
+
+// Chooses the partners of the functions of a large section, in order, into `chosen`.
+void ThreadPairing::State::chooseForSharing(const MonitoredFile& file) {
+  ProfileListing& second = listings.second;
+  chosen.clear();
+  for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+    FunctionRecord& function = second.functions[i];
+    // The FUNCTION line is kept for a large section, else read.
+    const std::string_view functionLine =
+        function.keptFunctionLine != nullptr
+            ? std::string_view(function.keptFunctionLine, function.functionLineLength)
+            : secondTexts.textOf(second, file, function).functionLine();
+    if (FunctionRecord* candidate = choosePartner(function, functionLine)) {
+      chosen.push_back({&function, candidate});
+    }
+  }
+}
+
+void ThreadPairing::State::pairFile(std::size_t fileIndex, std::size_t partner) {
+  ProfileListing& second = listings.second;
+  const MonitoredFile& file = second.files[fileIndex];
+  SectionTexts texts(secondTexts, second, file);
+  if (partner != kNoFile && sharedSectionBytes != kNeverShared &&
+      functionsExtent(second, file) >= sharedSectionBytes) {
+    chooseForSharing(file);
+    hooks.compareShared({&file, &listings.first.files[partner], &chosen});
+    hooks.filePaired(fileIndex, texts);
     return;
   }
-  std::exception_ptr failure;
-  {
-    std::optional<std::jthread> helper;
-    try {
-      helper.emplace([&] {
-        try {
-          runThread();
-        } catch (...) {
-          failure = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // The system gives no second thread (a limit of threads or of memory): this one does all
-      // the work, and no thread is left to wait for one that never started.
-      shared.stopPairing();
+  // The whole section at once, unless it is very large: the hooks want it again.
+  const SectionHold held = keepSectionsForHooks
+                               ? secondTexts.holdSection(second, file, kSectionLoadedWhole)
+                               : SectionHold();
+  for (std::size_t i = file.firstFunction; i < file.firstFunction + file.functionCount; ++i) {
+    FunctionRecord& function = second.functions[i];
+    if (partner == kNoFile) {
+      function.pairState = PairState::NotAvailable;
+      function.partner = nullptr;
+      continue;
     }
-    runThread();
+    const FunctionText text = secondTexts.textOf(second, file, function);
+    FunctionRecord* const candidate = choosePartner(function, text.functionLine());
+    if (candidate == nullptr) continue;
+    const FunctionText candidateText =
+        firstTexts.textOf(listings.first, listings.first.files[partner], *candidate);
+    comparePair(listings, function, text, *candidate, candidateText);
   }
-  if (failure) std::rethrow_exception(failure);
+  hooks.filePaired(fileIndex, texts);
+}
+
+ThreadPairing::ThreadPairing(const ListingPair& listings, const PairingPlan& plan,
+                             PairingHooks& hooks, std::uint64_t sharedSectionBytes,
+                             bool keepSectionsForHooks)
+    : state_(std::make_unique<State>(listings, plan, hooks, sharedSectionBytes,
+                                     keepSectionsForHooks)) {}
+
+ThreadPairing::~ThreadPairing() = default;
+
+void ThreadPairing::pairBatch(std::size_t batch) {
+  for (std::size_t group = state_->plan.firstGroupOf(batch);
+       group < state_->plan.firstGroupOf(batch + 1); ++group) {
+    state_->pairGroup(group);
+  }
+}
+
+void ThreadPairing::compareRun(const SharedSection& section, std::size_t begin, std::size_t end) {
+  const ListingPair& listings = state_->listings;
+  for (std::size_t i = begin; i < end; ++i) {
+    const ChosenPair& pair = (*section.pairs)[i];
+    const FunctionText text =
+        state_->secondTexts.textOf(listings.second, *section.file, *pair.second);
+    const FunctionText candidateText =
+        state_->firstTexts.textOf(listings.first, *section.partnerFile, *pair.first);
+    comparePair(listings, *pair.second, text, *pair.first, candidateText);
+  }
 }
 
 }  // namespace qrvdiff

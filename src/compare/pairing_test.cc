@@ -1,9 +1,8 @@
-#include "compare/pairing.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "compare/pairing_schedule.h"
 #include "support/listing_lines.h"
 #include "support/parsed_listings.h"
 
@@ -28,7 +27,7 @@ std::string simpleFunction(std::string_view name, int lineShift = 0, std::string
 std::vector<PairState> pairStates(const std::vector<std::string>& first,
                                   const std::vector<std::string>& second) {
   auto pair = parsePair(listingText(first), listingText(second));
-  pairFiles(pair->second, pair->first);
+  pairFiles(pair->listings());
   std::vector<PairState> states;
   for (const FunctionRecord& function : pair->second.functions)
     states.push_back(function.pairState);
@@ -147,7 +146,7 @@ TEST(Pairing, ADifferentFunctionKeepsNoMarksFromLinesBeforeTheDifference) {
   };
   auto pair = testing::parsePair(listingText({function("-", "return 2;")}),
                                  listingText({function(" ", "return 3;")}));
-  pairFiles(pair->second, pair->first);
+  pairFiles(pair->listings());
   EXPECT_EQ(pair->second.functions[0].pairState, kDifferent);
   for (const LineInfo& info : pair->second.lineInfos) EXPECT_FALSE(info.isMarked());
 }
@@ -175,8 +174,8 @@ TEST(Pairing, TwoThreadsPairAndMarkAsOneDoes) {
   second = withFiles(second, 50, 3);
   auto one = testing::parsePair(first, second);
   auto two = testing::parsePair(first, second);
-  pairFiles(one->second, one->first, 1);
-  pairFiles(two->second, two->first, 2);
+  pairFiles(one->listings(), 1);
+  pairFiles(two->listings(), 2);
   ASSERT_EQ(one->second.functions.size(), two->second.functions.size());
   for (std::size_t i = 0; i < one->second.functions.size(); ++i) {
     EXPECT_EQ(one->second.functions[i].pairState, two->second.functions[i].pairState) << i;

@@ -12,18 +12,21 @@
 #include <string_view>
 #include <vector>
 
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
 #include "listing/line_reader.h"
 #include "listing/model.h"
 #include "listing/parser.h"
 #include "report/output_buffer.h"
 #include "report/writer.h"
+#include "support/decoded_lines.h"
 #include "support/string_sink.h"
 
 namespace qrvdiff {
 namespace {
 
+using testing::allLines;
+using testing::linesOf;
 using testing::StringSink;
 
 constexpr int kSeeds = 300;
@@ -404,6 +407,7 @@ struct Comparison {
   std::string text2;
   ProfileListing first;
   ProfileListing second;
+  ListingPair listings() { return {FirstListing(first), SecondListing(second)}; }
 };
 
 // Reads both listings and pairs them; the tallies are left to the caller. Listing 2 is read in
@@ -421,15 +425,15 @@ std::unique_ptr<Comparison> readAndPair(std::string text1, std::string text2) {
     LineReader reader(source, "l1.txt", 0);
     readFirstListing(reader, comparison->first, comparison->second);
   }
-  pairFiles(comparison->second, comparison->first);
+  pairFiles(comparison->listings());
   return comparison;
 }
 
-std::string writeOutput(const Comparison& comparison) {
+std::string writeOutput(Comparison& comparison) {
   StringSink sink;
   OutputBuffer out(sink);
-  writeComparedListing(comparison.second, comparison.first,
-                       {"l1.txt", "l2.txt", "Thu Jan  1 00:00:00 1970\n"}, out);
+  writeComparedListing(comparison.listings(), {"l1.txt", "l2.txt", "Thu Jan  1 00:00:00 1970\n"},
+                       out);
   out.flush();
   return std::move(sink.bytes);
 }

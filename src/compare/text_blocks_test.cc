@@ -236,11 +236,12 @@ TEST(TextBlocks, ComparingEqualTextsMarksAsTheLineByLineWalkDoes) {
     ASSERT_EQ(function.textSize, partner.textSize);
     EXPECT_EQ(sameLinesFromColumn30(function.text, partner.text, function.textSize),
               kBlocksCompared);
-    ASSERT_TRUE(compareAndMark(compared->second, function, compared->first, partner));
+    ASSERT_TRUE(compareAndMark(compared->listings(), function, FunctionText::inMemory(function),
+                               partner, FunctionText::inMemory(partner)));
 
     auto walked = parsePair(text(1), text(2));
     walked->second.functions.at(0).partner = &walked->first.functions.at(0);
-    markDifferences(walked->second, walked->second.functions.at(0), walked->first);
+    markDifferences(walked->listings(), walked->second.functions.at(0));
 
     const Outcome expected = outcomeOf(walked->second);
     const Outcome actual = outcomeOf(compared->second);
@@ -256,7 +257,9 @@ TEST(TextBlocks, ADifferenceAtColumnThirtyOfTheLastLineStillMakesFunctionsDiffer
                         listingText({countedFunction(2, "throw")}));
   FunctionRecord& function = pair->second.functions.at(0);
   ASSERT_EQ(function.textSize, pair->first.functions.at(0).textSize);
-  EXPECT_FALSE(compareAndMark(pair->second, function, pair->first, pair->first.functions.at(0)));
+  const FunctionRecord& partner = pair->first.functions.at(0);
+  EXPECT_FALSE(compareAndMark(pair->listings(), function, FunctionText::inMemory(function), partner,
+                              FunctionText::inMemory(partner)));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include "base/error.h"
 #include "base/output_file.h"
 #include "base/version.h"
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
 #include "driver/command_line.h"
 #include "listing/both_listings.h"
@@ -94,11 +94,11 @@ void compare(RunContext& run, const RunEnvironment& environment) {
                                       : kLargestBlock;
     OutputBuffer out(sink, blockSize);
     const std::string timeText = environment.timeText ? environment.timeText() : currentTimeText();
-    writeListingHeader(listing2, listing1,
-                       {run.options.inputPath1, run.options.inputPath2, timeText}, out);
+    const ListingPair listings{FirstListing(listing1), SecondListing(listing2)};
+    writeListingHeader(listings, {run.options.inputPath1, run.options.inputPath2, timeText}, out);
     // File sections go out as they are paired.
     ComparedOutput sections(listing2, out);
-    pairFiles(listing2, listing1, pairingThreadsFor(listing2), &sections);
+    pairFiles(listings, pairingThreadsFor(listing2), &sections);
     computeTotals(listing2);
     writeSummary(listing2, out);
     out.flush();

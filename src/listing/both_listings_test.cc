@@ -17,7 +17,7 @@
 #endif
 
 #include "base/error.h"
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
 #include "listing/section_loader.h"
 #include "report/writer.h"
@@ -71,11 +71,12 @@ std::pair<std::string, std::string> listingPair(bool carriageReturns) {
 
 // The compared listing of listings read by readBothListings(), paired on `threads` threads.
 std::string pairedOutput(ListingInputs& inputs, std::size_t threads) {
-  pairFiles(*inputs.listing2, *inputs.listing1, threads);
+  const ListingPair listings{FirstListing(*inputs.listing1), SecondListing(*inputs.listing2)};
+  pairFiles(listings, threads);
   computeTallies(*inputs.listing2);
   testing::StringSink sink;
   OutputBuffer out(sink);
-  writeComparedListing(*inputs.listing2, *inputs.listing1, testing::kTestReportHeader, out);
+  writeComparedListing(listings, testing::kTestReportHeader, out);
   out.flush();
   return sink.bytes;
 }
@@ -200,7 +201,7 @@ TEST_F(ListingFiles, ANamedPipeAsListingOneIsOpenedOnce) {
 // The message of the error that pairing the listings ends with; empty when it ends without one.
 std::string pairingError(ListingInputs& inputs) {
   try {
-    pairFiles(*inputs.listing2, *inputs.listing1, 1);
+    pairFiles({FirstListing(*inputs.listing1), SecondListing(*inputs.listing2)}, 1);
   } catch (const Error& error) {
     return error.what();
   }

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/arena.h"
 #include "base/platform.h"
-#include "listing/line_feed_scanner.h"
 
 namespace qrvdiff {
 
@@ -131,13 +131,13 @@ struct CoverageTally {
 // One function section. Kept compact: a gigabyte listing holds over half a million of them, and
 // every byte of fresh memory has to be faulted in.
 struct FunctionRecord {
-  // The function's lines, from its FUNCTION line on, stand back to back in memory, each ended by
-  // a line feed: `text` holds `textSize` bytes, the first `functionLineLength` of them the
-  // FUNCTION line. Their infos start at `firstLine` in ProfileListing::lineInfos.
+  // The function's lines, from its FUNCTION line on, stand back to back, each ended by a line
+  // feed: `textSize` bytes, the first `functionLineLength` of them the FUNCTION line. Their infos
+  // start at `firstLine` in ProfileListing::lineInfos. `text` is where they are in memory, for a
+  // listing held there; null for a listing whose texts stay in the listing file, at
+  // `textPosition` (ProfileListing::textFile), from where a SectionLoader brings them in.
   const char* text = nullptr;
   std::size_t textSize = 0;
-  // Where the text begins in the listing file, when the listing's function texts stay there
-  // (ProfileListing::textFile): `text` is then set each time the function is loaded.
   std::uint64_t textPosition = 0;
   // The FUNCTION line, kept where `text` may change: in a listing read in memory it is the
   // start of `text`. Of a listing whose texts stay in the file, listing 2 keeps none, and
@@ -173,8 +173,10 @@ struct FunctionRecord {
     lineDirectiveSize_ = static_cast<std::uint16_t>(line.size());
   }
 
-  // The TER line and the statement line that close the section; none in the function-coverage
-  // form. The statement line follows the TER line in memory, behind the TER line's line end.
+  // The TER line and the statement line that close the section of a listing held in memory;
+  // none in the function-coverage form. The statement line follows the TER line in memory,
+  // behind the TER line's line end. Of a text that stays in the listing file, FunctionText has
+  // them.
   std::optional<std::string_view> terLine() const {
     if (terLine_ == nullptr) return std::nullopt;
     return std::string_view(terLine_, terLineSize_);
@@ -185,7 +187,7 @@ struct FunctionRecord {
   }
   // The same for a text that stays in the listing file: `terGap` bytes (the blank line between)
   // separate the text from the TER line, `statementGap` bytes the TER line from the statement
-  // line. placeText() then sets where they are.
+  // line.
   void setClosingLayout(std::size_t terGap, std::size_t terSize, std::size_t statementGap,
                         std::size_t statementSize) {
     terGap_ = static_cast<std::uint8_t>(terGap);
@@ -199,11 +201,6 @@ struct FunctionRecord {
                                          : terGap_ + terLineSize_ + statementGap_ +
                                                std::size_t{statementLineSize_});
   }
-  // Points the record at its text, loaded from the listing file; the closing lines follow it.
-  void placeText(const char* loaded) {
-    text = loaded;
-    if (terLineSize_ != 0) terLine_ = loaded + textSize + terGap_;
-  }
   void setClosingLines(std::string_view terLine, std::string_view statementLine) {
     terLine_ = terLine.data();
     terLineSize_ = static_cast<std::uint16_t>(terLine.size());
@@ -213,6 +210,7 @@ struct FunctionRecord {
   }
 
  private:
+  friend class FunctionText;
   const char* lineDirective_ = nullptr;  // never empty when present: it holds "#line "
   const char* terLine_ = nullptr;        // never empty when present: it begins with "***TER"
   std::uint16_t lineDirectiveSize_ = 0;
@@ -220,6 +218,56 @@ struct FunctionRecord {
   std::uint16_t statementLineSize_ = 0;
   std::uint8_t statementGap_ = 0;  // the TER line's line end: 1 or 2 bytes
   std::uint8_t terGap_ = 0;        // the blank line before the TER line, with its line end
+};
+
+// The text of one function in memory (see FunctionRecord), from the listing or brought in by a
+// SectionLoader, and the closing lines that follow it. It holds at least the FUNCTION line and
+// its line feed: a record whose text could not is refused when the view is made.
+class FunctionText {
+ public:
+  // The text of a listing held in memory.
+  static FunctionText inMemory(const FunctionRecord& function) {
+    return FunctionText(function, function.text, function.terLine_);
+  }
+  // The text of a listing whose texts stay in the file, loaded at `loaded`: the closing lines
+  // follow it there.
+  static FunctionText loadedAt(const FunctionRecord& function, const char* loaded) {
+    return FunctionText(
+        function, loaded,
+        function.terLineSize_ == 0 ? nullptr : loaded + function.textSize + function.terGap_);
+  }
+
+  const char* data() const { return text_; }
+  std::size_t size() const { return function_->textSize; }
+  const char* end() const { return text_ + function_->textSize; }
+  std::string_view functionLine() const { return {text_, function_->functionLineLength}; }
+  // The lines after the FUNCTION line.
+  std::string_view bodyLines() const {
+    const std::size_t skipped = std::size_t{function_->functionLineLength} + 1;
+    return {text_ + skipped, function_->textSize - skipped};
+  }
+  std::optional<std::string_view> terLine() const {
+    if (terLine_ == nullptr) return std::nullopt;
+    return std::string_view(terLine_, function_->terLineSize_);
+  }
+  std::optional<std::string_view> statementLine() const {
+    if (terLine_ == nullptr) return std::nullopt;
+    return std::string_view(terLine_ + function_->terLineSize_ + function_->statementGap_,
+                            function_->statementLineSize_);
+  }
+
+ private:
+  FunctionText(const FunctionRecord& function, const char* text, const char* terLine)
+      : function_(&function), text_(text), terLine_(terLine) {
+    if (text == nullptr || function.lineCount == 0 ||
+        function.textSize <= function.functionLineLength) {
+      throw std::logic_error("a function record without the text of its FUNCTION line");
+    }
+  }
+
+  const FunctionRecord* function_;
+  const char* text_;
+  const char* terLine_;
 };
 
 // A file section. Of listing 1 only what pairing needs is kept: the header line and the
@@ -285,66 +333,21 @@ struct ProfileListing {
   }
 };
 
-}  // namespace qrvdiff
-
-namespace qrvdiff {
-
-// Walks the lines of one function of a listing, in order.
-class FunctionLines {
- public:
-  FunctionLines(const ProfileListing& listing, const FunctionRecord& function)
-      : cursor_(function.text),
-        lineFeeds_(function.text, function.text + function.textSize),
-        infos_(listing.lineInfos.data() + function.firstLine),
-        remaining_(function.lineCount),
-        stripCarriageReturn_(listing.linesReadInPlace) {}
-
-  // The next line, or false after the last one.
-  bool next(LineRecord& line) {
-    if (remaining_ == 0) return false;
-    const char* lineFeed = lineFeeds_.next();
-    std::size_t length = static_cast<std::size_t>(lineFeed - cursor_);
-    if (stripCarriageReturn_ && length != 0 && cursor_[length - 1] == '\r') --length;
-    line.text = cursor_;
-    line.length = static_cast<std::uint32_t>(length);
-    line.info = *infos_;
-    current_ = infos_;
-    cursor_ = lineFeed + 1;
-    ++infos_;
-    --remaining_;
-    return true;
-  }
-  // Where the info of the line last returned is kept.
-  std::size_t currentOffset(const ProfileListing& listing) const {
-    return static_cast<std::size_t>(current_ - listing.lineInfos.data());
-  }
-
- private:
-  const char* cursor_;
-  LineFeedScanner<> lineFeeds_;
-  const LineInfo* infos_;
-  const LineInfo* current_ = nullptr;
-  std::size_t remaining_;
-  bool stripCarriageReturn_;
+// Listing 1 and listing 2 of one comparison. Each is given by its role, so that the two cannot
+// be passed the wrong way round: ListingPair{FirstListing(listing1), SecondListing(listing2)}.
+struct FirstListing {
+  explicit FirstListing(ProfileListing& listing) : listing(listing) {}
+  ProfileListing& listing;
 };
-
-// Every line of a function, or of a whole listing, decoded: for checks and tests, not for the
-// paths that carry the bulk of the work.
-inline std::vector<LineRecord> linesOf(const ProfileListing& listing,
-                                       const FunctionRecord& function) {
-  std::vector<LineRecord> lines;
-  FunctionLines walk(listing, function);
-  for (LineRecord line; walk.next(line);) lines.push_back(line);
-  return lines;
-}
-
-inline std::vector<LineRecord> allLines(const ProfileListing& listing) {
-  std::vector<LineRecord> lines;
-  for (const FunctionRecord& function : listing.functions) {
-    const std::vector<LineRecord> some = linesOf(listing, function);
-    lines.insert(lines.end(), some.begin(), some.end());
-  }
-  return lines;
-}
+struct SecondListing {
+  explicit SecondListing(ProfileListing& listing) : listing(listing) {}
+  ProfileListing& listing;
+};
+struct ListingPair {
+  ListingPair(FirstListing first, SecondListing second)
+      : first(first.listing), second(second.listing) {}
+  ProfileListing& first;   // whose coverage the marks compare against
+  ProfileListing& second;  // whose copy, marked, is the output
+};
 
 }  // namespace qrvdiff

@@ -1,8 +1,10 @@
 #include "listing/section_loader.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "base/error.h"
 #include "base/platform.h"
@@ -11,6 +13,7 @@ namespace qrvdiff {
 
 void SectionLoader::read(const ProfileListing& listing, const MonitoredFile& file,
                          std::uint64_t begin, std::size_t needed) {
+  if (holds_ != 0) throw std::logic_error("a held section would be read over");
   loadedListing_ = nullptr;
   // Reads start and end at page boundaries of the file, which the system copies faster; the
   // buffer's start is page-aligned too.
@@ -54,14 +57,23 @@ std::uint64_t functionsExtent(const ProfileListing& listing, const MonitoredFile
   return last.textPosition + last.extentInFile() - first.textPosition;
 }
 
-void SectionLoader::loadSection(const ProfileListing& listing, const MonitoredFile& file,
-                                std::size_t mostBytes) {
-  if (!listing.textFile || file.functionCount == 0) return;
+SectionHold SectionLoader::holdSection(const ProfileListing& listing, const MonitoredFile& file,
+                                       std::size_t mostBytes) {
+  if (!listing.textFile) return SectionHold(nullptr, listing, file);
+  if (file.functionCount == 0) return SectionHold();
   const std::uint64_t begin = listing.functions[file.firstFunction].textPosition;
   const std::uint64_t end = begin + functionsExtent(listing, file);
-  if (end - begin > mostBytes) return;
-  if (&listing == loadedListing_ && begin >= loadedBegin_ && end <= loadedEnd_) return;
-  read(listing, file, begin, static_cast<std::size_t>(end - begin));
+  if (end - begin > mostBytes) return SectionHold();
+  if (&listing != loadedListing_ || begin < loadedBegin_ || end > loadedEnd_) {
+    read(listing, file, begin, static_cast<std::size_t>(end - begin));
+  }
+  return SectionHold(this, listing, file);
+}
+
+SectionHold::SectionHold(SectionLoader* loader, const ProfileListing& listing,
+                         const MonitoredFile& file)
+    : loader_(loader), listing_(&listing), file_(&file) {
+  if (loader_ != nullptr) ++loader_->holds_;
 }
 
 }  // namespace qrvdiff

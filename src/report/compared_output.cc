@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 #include "compare/tallies.h"
 #include "listing/section_loader.h"
@@ -16,6 +17,57 @@ namespace {
 constexpr std::size_t kCopyBlockSize = 64 << 10;
 
 }  // namespace
+
+BackgroundWriter::BackgroundWriter() : thread_([this] { run(); }) {}
+
+BackgroundWriter::~BackgroundWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void BackgroundWriter::submit(ByteSink& sink, const char* data, std::size_t size,
+                              std::uint64_t offset) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return pending_ == nullptr; });
+  sink_ = &sink;
+  pending_ = data;
+  pendingSize_ = size;
+  pendingOffset_ = offset;
+  changed_.notify_all();
+}
+
+void BackgroundWriter::waitUntilWritten() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return pending_ == nullptr; });
+}
+
+bool BackgroundWriter::failed() const {
+  std::lock_guard lock(mutex_);
+  return failed_;
+}
+
+void BackgroundWriter::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return pending_ != nullptr || stopping_; });
+    if (pending_ == nullptr) return;
+    ByteSink& sink = *sink_;
+    const char* data = pending_;
+    const std::size_t size = pendingSize_;
+    const std::uint64_t offset = pendingOffset_;
+    const bool skip = failed_;
+    lock.unlock();
+    const bool written = skip || writeBlock(sink, data, size, offset);
+    lock.lock();
+    if (!written) failed_ = true;
+    pending_ = nullptr;
+    changed_.notify_all();
+  }
+}
 
 // Gathers bytes in pieces taken from the owner's store.
 class ComparedOutput::CopyTarget final : public ByteSink {
@@ -77,8 +129,8 @@ void ComparedOutput::writeCopy(SectionCopy& copy) {
   copy.pieces.clear();
 }
 
-void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondTexts,
-                                std::size_t firstUntakenFile) {
+void ComparedOutput::filePaired(std::size_t fileIndex, SectionTexts& texts,
+                                bool mayWaitForEarlierFiles) {
   MonitoredFile& file = second_.files[fileIndex];
   computeFileTally(second_, file);
   // Only the thread whose file is next in turn writes to the output, and it does so without
@@ -96,7 +148,7 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
     lock.unlock();
     if (!formatter) formatter = std::make_unique<CopyFormatter>(*this);
     formatter->target.setCopy(&*copy);
-    writeFileSection(second_, file, secondTexts, formatter->out);
+    writeFileSection(second_, file, texts, formatter->out);
     formatter->out.flush();
     formatter->target.setCopy(nullptr);
     lock.lock();
@@ -105,15 +157,9 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
     if (fileIndex != nextFile_) {
       waitingBytes_ += copy->held();
       waiting_.emplace(fileIndex, std::move(*copy));
-      // Too far ahead: wait until this section has gone out or room is made; but only when
-      // every file before this one has been taken, and then it never waits for ever. A thread
-      // pairs the files of the group (or the run of single-file groups) it took in listing
-      // order, and takes more only when they are done. Let m be the first file not yet paired.
-      // Some thread took m. Were it this thread, m would follow this file in what it took, yet
-      // m comes before it. Were the other thread waiting too, m would follow, in what it took,
-      // the section it waits on, yet that section is held up only because m, before it, is
-      // unpaired. So whoever took m is pairing it.
-      if (firstUntakenFile > fileIndex) {
+      // Too far ahead: wait until this section has gone out or room is made, when the pairing
+      // schedule guarantees that such a wait ends.
+      if (mayWaitForEarlierFiles) {
         progressed_.wait(lock, [&] {
           return abandoned_ || nextFile_ > fileIndex || waitingBytes_ <= mostWaitingBytes_;
         });
@@ -127,14 +173,7 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
   if (copy) {
     writeCopy(*copy);
   } else {
-    // A large section takes long to write, and the other pairing thread has often nothing left
-    // to do meanwhile: the system takes the blocks on a thread of its own.
-    struct Background {
-      OutputBuffer& out;
-      Background(OutputBuffer& buffer, bool on) : out(buffer) { out.writeInBackground(on); }
-      ~Background() { out.writeInBackground(false); }
-    } background(out_, functionsExtent(second_, file) > kSectionLoadedWhole);
-    writeFileSection(second_, file, secondTexts, out_);
+    writeInTurn(file, texts);
   }
   lock.lock();
   ++nextFile_;
@@ -150,6 +189,27 @@ void ComparedOutput::filePaired(std::size_t fileIndex, SectionLoader& secondText
     ++nextFile_;
   }
   progressed_.notify_all();
+}
+
+void ComparedOutput::writeInTurn(const MonitoredFile& file, SectionTexts& texts) {
+  // A large section takes long to write, and the other pairing thread has often nothing left
+  // to do meanwhile: the system takes the blocks on a thread of its own.
+  if (functionsExtent(second_, file) <= kSectionLoadedWhole) {
+    writeFileSection(second_, file, texts, out_);
+    return;
+  }
+  std::optional<BackgroundWriter> writer;
+  try {
+    writer.emplace();
+  } catch (const std::system_error&) {
+    // The system gives no thread for it: the blocks are written by this one.
+  }
+  struct WrittenThrough {
+    OutputBuffer& out;
+    ~WrittenThrough() { out.writeThrough(nullptr); }
+  } through{out_};
+  out_.writeThrough(writer ? &*writer : nullptr);
+  writeFileSection(second_, file, texts, out_);
 }
 
 void ComparedOutput::abandon() noexcept {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/error.h"
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
 #include "listing/both_listings.h"
 #include "report/writer.h"
@@ -74,10 +74,12 @@ std::string writtenWhilePairing(ProfileListing& second, ProfileListing& first, s
                                 std::size_t mostWaitingBytes,
                                 std::uint64_t sharedSectionBytes = kSharedSectionBytes) {
   testing::StringSink sink;
-  OutputBuffer out(sink, 4096, true);
-  writeListingHeader(second, first, testing::kTestReportHeader, out);
+  BackgroundWriter writer;
+  OutputBuffer out(sink, 4096, &writer);
+  const ListingPair listings{FirstListing(first), SecondListing(second)};
+  writeListingHeader(listings, testing::kTestReportHeader, out);
   ComparedOutput sections(second, out, mostWaitingBytes);
-  pairFiles(second, first, threads, &sections, sharedSectionBytes);
+  pairFiles(listings, threads, &sections, sharedSectionBytes);
   computeTotals(second);
   writeSummary(second, out);
   out.flush();

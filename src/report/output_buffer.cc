@@ -2,11 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "base/platform.h"
 
@@ -23,14 +19,15 @@ bool FileSink::write(const char* data, std::size_t size) {
 
 namespace {
 
-// Blocks go to the sink in pieces of at most this size: the system copies large writes into a
-// file far more slowly than pieces that stay in the processor's caches. Pieces end where the
-// output reaches a multiple of this size: a file then takes each write in whole large pages of
-// its cache, which costs about a fifth less than writes that straddle them.
+// Blocks go to the sink in pieces of at most this size, which stay in the processor's caches
+// while the system copies them into the file. Pieces end where the output reaches a multiple of
+// this size: a file then takes each write in whole large pages of its cache, rather than writes
+// that straddle them.
 constexpr std::size_t kLargestWrite = 256 << 10;
 
-// Writes `size` bytes that begin at byte `offset` of the output.
-bool writeInPieces(ByteSink& sink, const char* data, std::size_t size, std::uint64_t offset) {
+}  // namespace
+
+bool writeBlock(ByteSink& sink, const char* data, std::size_t size, std::uint64_t offset) {
   while (size != 0) {
     const std::size_t toBoundary = kLargestWrite - static_cast<std::size_t>(offset % kLargestWrite);
     const std::size_t piece = std::min(size, toBoundary);
@@ -42,81 +39,18 @@ bool writeInPieces(ByteSink& sink, const char* data, std::size_t size, std::uint
   return true;
 }
 
-}  // namespace
-
-// Writes one block at a time on its own thread.
-class OutputBuffer::BackgroundWriter {
- public:
-  explicit BackgroundWriter(ByteSink& sink) : sink_(sink), thread_([this] { run(); }) {}
-
-  ~BackgroundWriter() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-
-  // Waits until the previous block is written, then queues this one.
-  void submit(const char* data, std::size_t size, std::uint64_t offset) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return pending_ == nullptr; });
-    pending_ = data;
-    pendingSize_ = size;
-    pendingOffset_ = offset;
-    changed_.notify_all();
-  }
-
-  void waitUntilIdle() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return pending_ == nullptr; });
-  }
-
-  bool failed() const {
-    std::lock_guard lock(mutex_);
-    return failed_;
-  }
-
- private:
-  void run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return pending_ != nullptr || stopping_; });
-      if (pending_ == nullptr) return;
-      const char* data = pending_;
-      const std::size_t size = pendingSize_;
-      const std::uint64_t offset = pendingOffset_;
-      const bool skip = failed_;
-      lock.unlock();
-      const bool written = skip || writeInPieces(sink_, data, size, offset);
-      lock.lock();
-      if (!written) failed_ = true;
-      pending_ = nullptr;
-      changed_.notify_all();
-    }
-  }
-
-  ByteSink& sink_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  const char* pending_ = nullptr;
-  std::size_t pendingSize_ = 0;
-  std::uint64_t pendingOffset_ = 0;
-  bool failed_ = false;
-  bool stopping_ = false;
-  std::thread thread_;  // last: it starts running once everything above is ready
-};
-
-OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t capacity, bool inBackground)
+OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t capacity, BlockWriter* writer)
     : sink_(sink), capacity_(capacity) {
   blocks_[0] = Block(static_cast<char*>(allocateLargeBlock(capacity)), BlockDeleter{capacity});
-  if (inBackground) writeInBackground(true);
+  writeThrough(writer);
   cursor_ = blocks_[0].get();
   end_ = cursor_ + capacity;
 }
 
-OutputBuffer::~OutputBuffer() = default;
+OutputBuffer::~OutputBuffer() {
+  // The writer may still be reading a block.
+  if (writer_ != nullptr) writer_->waitUntilWritten();
+}
 
 void OutputBuffer::BlockDeleter::operator()(char* block) const noexcept {
   freeLargeBlock(block, size);
@@ -135,9 +69,9 @@ void OutputBuffer::handOff(bool whole) {
   const std::size_t handed = size - kept;
   if (handed != 0) {
     if (writer_) {
-      writer_->submit(block, handed, handedBytes_);
+      writer_->submit(sink_, block, handed, handedBytes_);
       current_ ^= 1;  // the other block is free once submit has returned
-    } else if (!failed_ && !writeInPieces(sink_, block, handed, handedBytes_)) {
+    } else if (!failed_ && !writeBlock(sink_, block, handed, handedBytes_)) {
       failed_ = true;
     }
     handedBytes_ += handed;
@@ -151,33 +85,28 @@ void OutputBuffer::handOff(bool whole) {
   }
 }
 
-void OutputBuffer::writeInBackground(bool on) {
-  if (on == (writer_ != nullptr)) return;
-  if (on) {
-    if (failed_) return;
-    if (!blocks_[1]) {
-      blocks_[1] =
-          Block(static_cast<char*>(allocateLargeBlock(capacity_)), BlockDeleter{capacity_});
-    }
-    try {
-      writer_ = std::make_unique<BackgroundWriter>(sink_);
-    } catch (const std::system_error&) {
-      // The system gives no thread for it: the blocks go on being written in the caller's.
-    }
-    return;
+void OutputBuffer::writeThrough(BlockWriter* writer) {
+  if (writer == writer_) return;
+  if (writer_ != nullptr) {
+    writer_->waitUntilWritten();
+    if (writer_->failed()) failed_ = true;
+    writer_ = nullptr;
   }
-  writer_->waitUntilIdle();
-  if (writer_->failed()) failed_ = true;
-  writer_.reset();
+  if (writer == nullptr || failed_) return;
+  // The writer reads one block while the next is filled.
+  if (!blocks_[1]) {
+    blocks_[1] = Block(static_cast<char*>(allocateLargeBlock(capacity_)), BlockDeleter{capacity_});
+  }
+  writer_ = writer;
 }
 
 void OutputBuffer::flush() {
   handOff(true);
-  if (writer_) writer_->waitUntilIdle();
+  if (writer_ != nullptr) writer_->waitUntilWritten();
 }
 
 bool OutputBuffer::failed() const {
-  return failed_ || (writer_ && writer_->failed());
+  return failed_ || (writer_ != nullptr && writer_->failed());
 }
 
 void OutputBuffer::appendSlow(const char* data, std::size_t size) {

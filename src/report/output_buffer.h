@@ -26,12 +26,31 @@ class FileSink final : public ByteSink {
   std::FILE* file_;
 };
 
+// Writes `size` bytes that begin at byte `offset` of the output to the sink, in the pieces an
+// output is written in (see the source); false when a write failed.
+bool writeBlock(ByteSink& sink, const char* data, std::size_t size, std::uint64_t offset);
+
+// Takes the full blocks of an OutputBuffer off its hands and writes them with writeBlock, while
+// the buffer fills the next.
+class BlockWriter {
+ public:
+  virtual ~BlockWriter() = default;
+  // Waits until the block taken before is written, then takes this one. Its bytes stay as they
+  // are until the next call of submit() or waitUntilWritten() returns.
+  virtual void submit(ByteSink& sink, const char* data, std::size_t size, std::uint64_t offset) = 0;
+  // Returns once every block taken is written.
+  virtual void waitUntilWritten() = 0;
+  // A write failed; the blocks taken after it are not written.
+  virtual bool failed() const = 0;
+};
+
 // Gathers output into large blocks, so that the sink sees one write per block rather than one per
-// line. With `inBackground`, a second thread hands the full blocks to the sink while the next
-// block is being filled. After the first failed write nothing more is written; failed() tells.
+// line. With a BlockWriter, the full blocks go to it while the next block is being filled. After
+// the first failed write nothing more is written; failed() tells.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(ByteSink& sink, std::size_t capacity = 1 << 20, bool inBackground = false);
+  explicit OutputBuffer(ByteSink& sink, std::size_t capacity = 1 << 20,
+                        BlockWriter* writer = nullptr);
   ~OutputBuffer();
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
@@ -67,15 +86,13 @@ class OutputBuffer {
 
   // Hands everything gathered so far to the sink and waits until it has been written.
   void flush();
-  // From now on full blocks go to the sink on a thread of their own while the next is filled
-  // (`on`), or in the caller's thread again, once the blocks handed on have been written. After
-  // a failed write it stays in the caller's thread.
-  void writeInBackground(bool on);
+  // From now on full blocks go to `writer`, or are written by the caller when it is null, once
+  // the blocks handed to the writer before have been written. After a failed write they are
+  // never handed to a writer. The writer must outlive its use by the buffer.
+  void writeThrough(BlockWriter* writer);
   bool failed() const;
 
  private:
-  class BackgroundWriter;
-
   void appendSlow(const char* data, std::size_t size);
   // Passes the filled part of the current block on and starts another. Unless `whole`, the bytes
   // after the last multiple of the largest write in the output may stay, moved to the start of
@@ -95,8 +112,8 @@ class OutputBuffer {
   char* cursor_;
   char* end_;
   bool failed_ = false;
-  std::uint64_t handedBytes_ = 0;             // of the output, passed on to be written
-  std::unique_ptr<BackgroundWriter> writer_;  // none when writing in the caller's thread
+  std::uint64_t handedBytes_ = 0;  // of the output, passed on to be written
+  BlockWriter* writer_ = nullptr;  // none when the caller writes
 };
 
 }  // namespace qrvdiff

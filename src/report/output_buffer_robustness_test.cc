@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "report/output_buffer.h"
+#include "support/background_writing.h"
 
 namespace qrvdiff {
 namespace {
@@ -119,7 +120,8 @@ TEST(OutputBufferRobustness, PassesEveryByteOnInOrder) {
       RecordingSink sink;
       std::string expected;
       {
-        OutputBuffer out(sink, capacity, inBackground);
+        testing::OptionalBackgroundWriter writer(inBackground);
+        OutputBuffer out(sink, capacity, writer.get());
         expected = appendMix(out);
         out.flush();
         EXPECT_FALSE(out.failed());
@@ -146,9 +148,10 @@ TEST(OutputBufferRobustness, WritingMovesToItsOwnThreadAndBackInOrder) {
       std::string expected;
       bool failed = false;
       {
-        OutputBuffer out(recorder, 4 * kPiece, startInBackground);
+        BackgroundWriter writer;
+        OutputBuffer out(recorder, 4 * kPiece, startInBackground ? &writer : nullptr);
         for (int step = 0; step < 120; ++step) {
-          if (step % 9 == 0) out.writeInBackground(step % 2 == 0);
+          if (step % 9 == 0) out.writeThrough(step % 2 == 0 ? &writer : nullptr);
           const std::string piece(static_cast<std::size_t>(step) * 7919 % (kPiece + 1000),
                                   static_cast<char>('a' + step % 26));
           if (step % 2 == 0) {
@@ -190,7 +193,8 @@ TEST(OutputBufferRobustness, WritesNothingAfterTheFirstFailedWrite) {
         std::string expected;
         bool failed = false;
         {
-          OutputBuffer out(sink, capacity, inBackground);
+          testing::OptionalBackgroundWriter writer(inBackground);
+          OutputBuffer out(sink, capacity, writer.get());
           expected = appendMix(out);
           out.flush();
           out.append("more");
@@ -220,7 +224,8 @@ TEST(OutputBufferRobustness, LargeBlocksWriteWholeAlignedPieces) {
     SizeRecorder recorder(sink, writeSizes);
     std::string expected;
     {
-      OutputBuffer out(recorder, 4 * kPiece, inBackground);
+      testing::OptionalBackgroundWriter writer(inBackground);
+      OutputBuffer out(recorder, 4 * kPiece, writer.get());
       std::uint64_t state = 99;
       for (int step = 0; step < 400; ++step) {
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;

@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "base/version.h"
+#include "listing/function_lines.h"
+#include "listing/line_feed_scanner.h"
 #include "listing/section_loader.h"
 #include "listing/text_match.h"
 
@@ -93,11 +96,37 @@ void appendMarkedLine(OutputBuffer& out, const LineRecord& line) {
   out.append('\n');
 }
 
+// The lines after the FUNCTION line, with their marks, in one piece when the output has room for
+// it; false when it has not.
+bool appendBodyInOnePiece(const ProfileListing& second, const FunctionRecord& function,
+                          FunctionText text, OutputBuffer& out) {
+  const std::string_view rest = text.bodyLines();
+  char* const room = out.reserve(rest.size());
+  if (room == nullptr) return false;
+  std::memcpy(room, rest.data(), rest.size());
+  if (function.hasMarks) {
+    const LineInfo* infos = second.lineInfos.data() + function.firstLine + 1;
+    LineFeedScanner<> lineFeeds(room, room + rest.size());
+    char* start = room;
+    for (std::size_t i = 1; i < function.lineCount; ++i, ++infos) {
+      const char* const found = lineFeeds.next();
+      if (found == nullptr) throw std::logic_error("a function text shorter than its line count");
+      if (infos->isMarked()) {
+        if (infos->firstMark() != 0) start[column::kFirstMark] = infos->firstMark();
+        if (infos->secondMark() != 0) start[column::kSecondMark] = infos->secondMark();
+      }
+      start = room + (found - room) + 1;
+    }
+  }
+  out.commit(rest.size());
+  return true;
+}
+
 void writeFunctionSection(const ProfileListing& second, const MonitoredFile& file,
-                          const FunctionRecord& function, OutputBuffer& out) {
+                          const FunctionRecord& function, FunctionText text, OutputBuffer& out) {
   if (const auto directive = function.lineDirective()) appendLine(out, *directive);
 
-  FunctionLines lines(second, function);
+  FunctionLines lines(second, function, text);
   LineRecord line;
   lines.next(line);
   const std::string_view functionLine = line.view();
@@ -115,33 +144,9 @@ void writeFunctionSection(const ProfileListing& second, const MonitoredFile& fil
       break;
   }
   appendLine(out, functionLine.substr(kStatusColumn + kStatusWidth));
-  char* room = nullptr;
-  std::size_t restSize = 0;
-  if (!second.sawCarriageReturn) {
-    // Every line ends in a bare line feed: the other lines go out in one piece, and the marks
-    // are then set in the copy.
-    const char* rest = function.text + function.functionLineLength + 1;
-    restSize = static_cast<std::size_t>(function.text + function.textSize - rest);
-    room = out.reserve(restSize);
-    if (room != nullptr) {
-      std::memcpy(room, rest, restSize);
-      if (function.hasMarks) {
-        const LineInfo* infos = second.lineInfos.data() + function.firstLine + 1;
-        LineFeedScanner<> lineFeeds(room, room + restSize);
-        char* start = room;
-        for (std::size_t i = 1; i < function.lineCount; ++i, ++infos) {
-          char* lineFeed = room + (lineFeeds.next() - room);
-          if (infos->isMarked()) {
-            if (infos->firstMark() != 0) start[column::kFirstMark] = infos->firstMark();
-            if (infos->secondMark() != 0) start[column::kSecondMark] = infos->secondMark();
-          }
-          start = lineFeed + 1;
-        }
-      }
-      out.commit(restSize);
-    }
-  }
-  if (room == nullptr) {
+  // When every line ends in a bare line feed, the other lines go out in one piece, and the marks
+  // are then set in the copy.
+  if (second.sawCarriageReturn || !appendBodyInOnePiece(second, function, text, out)) {
     while (lines.next(line)) appendMarkedLine(out, line);
   }
 
@@ -157,16 +162,16 @@ void writeFunctionSection(const ProfileListing& second, const MonitoredFile& fil
     out.append(" of FUNCTION ");
     appendLine(out, functionLine.substr(kFunctionNameColumn));
   } else {
-    appendLine(out, function.terLine().value_or(std::string_view{}));
+    appendLine(out, text.terLine().value_or(std::string_view{}));
   }
-  appendLine(out, function.statementLine().value_or(std::string_view{}));
+  appendLine(out, text.statementLine().value_or(std::string_view{}));
   out.append(kHyphens);
   out.append('\n');
 }
 
 }  // namespace
 
-void writeFileSection(const ProfileListing& second, const MonitoredFile& file, SectionLoader& texts,
+void writeFileSection(const ProfileListing& second, const MonitoredFile& file, SectionTexts& texts,
                       OutputBuffer& out) {
   out.append('\n');
   appendLine(out, file.headerLine);
@@ -180,13 +185,7 @@ void writeFileSection(const ProfileListing& second, const MonitoredFile& file, S
   }
   for (const FunctionRecord* function = second.functionsBegin(file);
        function != second.functionsEnd(file); ++function) {
-    if (second.textFile) {
-      FunctionRecord loaded = *function;
-      loaded.placeText(texts.textOf(second, file, *function));
-      writeFunctionSection(second, file, loaded, out);
-    } else {
-      writeFunctionSection(second, file, *function, out);
-    }
+    writeFunctionSection(second, file, *function, texts.textOf(*function), out);
   }
   out.append('\n');
 
@@ -279,8 +278,10 @@ std::string asctimeText(const std::tm& time) {
   return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
-void writeListingHeader(const ProfileListing& second, const ProfileListing& first,
-                        const ReportHeader& header, OutputBuffer& out) {
+void writeListingHeader(const ListingPair& listings, const ReportHeader& header,
+                        OutputBuffer& out) {
+  const ProfileListing& second = listings.second;
+  const ProfileListing& first = listings.first;
   std::string versionField(versionText());
   versionField += ')';
   if (versionField.size() < 14) versionField.append(14 - versionField.size(), ' ');
@@ -311,11 +312,15 @@ void writeListingHeader(const ProfileListing& second, const ProfileListing& firs
   out.append("\n\n\n");
 }
 
-void writeComparedListing(const ProfileListing& second, const ProfileListing& first,
-                          const ReportHeader& header, OutputBuffer& out) {
-  writeListingHeader(second, first, header, out);
-  SectionLoader texts;
-  for (const MonitoredFile& file : second.files) writeFileSection(second, file, texts, out);
+void writeComparedListing(const ListingPair& listings, const ReportHeader& header,
+                          OutputBuffer& out) {
+  const ProfileListing& second = listings.second;
+  writeListingHeader(listings, header, out);
+  SectionLoader loader;
+  for (const MonitoredFile& file : second.files) {
+    SectionTexts texts(loader, second, file);
+    writeFileSection(second, file, texts, out);
+  }
   writeSummary(second, out);
 }
 

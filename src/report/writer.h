@@ -17,16 +17,15 @@ struct ReportHeader {
   std::string_view timeText;  // 24 characters and a newline, as asctimeText makes it
 };
 
-// Writes the compared listing: banner, header, every file section of `second` with the marks,
-// status fields and rebuilt TER lines, and the SUMMARY block. Function texts of `second` that
+// Writes the compared listing: banner, header, every file section of listing 2 with the marks,
+// status fields and rebuilt TER lines, and the SUMMARY block. Function texts of listing 2 that
 // stay in the listing file are loaded on the way.
-void writeComparedListing(const ProfileListing& second, const ProfileListing& first,
-                          const ReportHeader& header, OutputBuffer& out);
+void writeComparedListing(const ListingPair& listings, const ReportHeader& header,
+                          OutputBuffer& out);
 // The same in three steps: the banner and header; each file section, once its file is paired
 // and its tally made; the SUMMARY block, once the totals are made.
-void writeListingHeader(const ProfileListing& second, const ProfileListing& first,
-                        const ReportHeader& header, OutputBuffer& out);
-void writeFileSection(const ProfileListing& second, const MonitoredFile& file, SectionLoader& texts,
+void writeListingHeader(const ListingPair& listings, const ReportHeader& header, OutputBuffer& out);
+void writeFileSection(const ProfileListing& second, const MonitoredFile& file, SectionTexts& texts,
                       OutputBuffer& out);
 void writeSummary(const ProfileListing& second, OutputBuffer& out);
 

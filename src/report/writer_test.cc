@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
+#include "support/background_writing.h"
 #include "support/listing_lines.h"
 #include "support/parsed_listings.h"
 #include "support/string_sink.h"
@@ -29,13 +32,13 @@ std::vector<std::string> linesOf(const std::string& text) {
 
 std::string compareTexts(const std::string& first, const std::string& second) {
   auto pair = testing::parsePair(first, second);
-  pairFiles(pair->second, pair->first);
+  pairFiles(pair->listings());
   computeTallies(pair->second);
   StringSink sink;
   {
     OutputBuffer out(sink);
-    writeComparedListing(pair->second, pair->first,
-                         {"old.txt", "new.txt", "Tue Dec  8 10:11:12 2026\n"}, out);
+    writeComparedListing(pair->listings(), {"old.txt", "new.txt", "Tue Dec  8 10:11:12 2026\n"},
+                         out);
     out.flush();
   }
   return sink.bytes;
@@ -120,12 +123,12 @@ TEST(Writer, OutputGoesOutInLargeBlocks) {
   }
   const std::string text = listingText(sections);
   auto pair = testing::parsePair(text, text);
-  pairFiles(pair->second, pair->first);
+  pairFiles(pair->listings());
   computeTallies(pair->second);
   StringSink sink;
   {
     OutputBuffer out(sink, 64 * 1024);
-    writeComparedListing(pair->second, pair->first, {"a", "b", "now\n"}, out);
+    writeComparedListing(pair->listings(), {"a", "b", "now\n"}, out);
     out.flush();
   }
   EXPECT_GT(sink.bytes.size(), 64u * 1024 * 4);
@@ -153,12 +156,42 @@ class FailingAfterSink final : public ByteSink {
   int goodWrites_;
 };
 
+// A function record whose text does not hold the lines it counts is a fault of the program: the
+// writer refuses it rather than read or write outside the text, in every way it writes lines.
+TEST(Writer, RefusesARecordWhoseTextDoesNotHoldItsLines) {
+  const std::string function = functionSection({functionLine("1", "", ' ', 10, "FUNCTION f()"),
+                                                functionLine("4", "", ' ', 11, "if (a)"),
+                                                functionLine("0", "", '-', 12, "return 1;")});
+  const std::vector<std::function<void(FunctionRecord&)>> faults = {
+      [](FunctionRecord& f) { f.text = nullptr; },
+      [](FunctionRecord& f) { f.textSize = f.functionLineLength; },
+      [](FunctionRecord& f) { f.lineCount = 0; },
+      [](FunctionRecord& f) {
+        f.lineCount += 2;
+        f.hasMarks = true;
+      },
+  };
+  for (std::size_t fault = 0; fault < faults.size(); ++fault) {
+    for (const std::size_t blockSize : {std::size_t{64}, std::size_t{1} << 16}) {
+      auto pair =
+          testing::parsePair(listingText({function, function}), listingText({function, function}));
+      faults[fault](pair->second.functions[0]);
+      StringSink sink;
+      OutputBuffer out(sink, blockSize);
+      EXPECT_THROW(writeComparedListing(pair->listings(), {"a", "b", "now\n"}, out),
+                   std::logic_error)
+          << "fault " << fault << ", block size " << blockSize;
+    }
+  }
+}
+
 TEST(OutputBuffer, BackgroundWritingKeepsOrderAndReportsFailure) {
   for (const bool inBackground : {false, true}) {
     std::string expected;
     FailingAfterSink good(1 << 30);
+    testing::OptionalBackgroundWriter writer(inBackground);
     {
-      OutputBuffer out(good, 64, inBackground);
+      OutputBuffer out(good, 64, writer.get());
       for (int i = 0; i < 1000; ++i) {
         const std::string piece = std::to_string(i) + (i % 7 == 0 ? std::string(150, 'x') : ",");
         out.append(piece);
@@ -170,7 +203,8 @@ TEST(OutputBuffer, BackgroundWritingKeepsOrderAndReportsFailure) {
     EXPECT_EQ(good.text, expected);
 
     FailingAfterSink failing(3);
-    OutputBuffer out(failing, 64, inBackground);
+    testing::OptionalBackgroundWriter failingWriter(inBackground);
+    OutputBuffer out(failing, 64, failingWriter.get());
     for (int i = 0; i < 100; ++i) out.append(std::string(40, 'y'));
     out.flush();
     EXPECT_TRUE(out.failed());
@@ -219,12 +253,13 @@ TEST(Writer, SameBytesWhateverTheBlockSize) {
         LineReader firstWhole(first, "l1.txt");
         readSecondListing(inPlace ? secondWhole : secondStream, pair.second);
         readFirstListing(inPlace ? firstWhole : firstStream, pair.first, pair.second);
-        pairFiles(pair.second, pair.first);
+        pairFiles(pair.listings());
         computeTallies(pair.second);
         StringSink sink;
         {
-          OutputBuffer out(sink, blockSize, blockSize == 300);
-          writeComparedListing(pair.second, pair.first, {"a", "b", "now\n"}, out);
+          testing::OptionalBackgroundWriter writer(blockSize == 300);
+          OutputBuffer out(sink, blockSize, writer.get());
+          writeComparedListing(pair.listings(), {"a", "b", "now\n"}, out);
           out.flush();
         }
         outputs.push_back(sink.bytes);

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "compare/pairing.h"
+#include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
 #include "listing/line_reader.h"
 #include "listing/parser.h"
@@ -29,11 +29,12 @@ inline std::string comparedText(const std::string& firstText, const std::string&
   ProfileListing second;
   ProfileListing first;
   readInPlace(firstText, secondText, first, second);
-  pairFiles(second, first, 1);
+  const ListingPair listings{FirstListing(first), SecondListing(second)};
+  pairFiles(listings, 1);
   computeTallies(second);
   StringSink sink;
   OutputBuffer out(sink);
-  writeComparedListing(second, first, kTestReportHeader, out);
+  writeComparedListing(listings, kTestReportHeader, out);
   out.flush();
   return sink.bytes;
 }

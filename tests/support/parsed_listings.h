@@ -14,6 +14,7 @@ namespace qrvdiff::testing {
 struct ParsedPair {
   ProfileListing second;
   ProfileListing first;
+  ListingPair listings() { return {FirstListing(first), SecondListing(second)}; }
 };
 
 inline std::unique_ptr<ParsedPair> parsePair(const std::string& firstText,
