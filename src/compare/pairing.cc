@@ -17,7 +17,7 @@
 #include "base/hashed_index.h"
 #include "compare/marking.h"
 #include "compare/text_blocks.h"
-#include "listing/parser.h"
+#include "listing/header_set.h"
 #include "listing/section_loader.h"
 
 namespace qrvdiff {
