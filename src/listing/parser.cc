@@ -460,11 +460,11 @@ void readSecondListing(LineReader& reader, ProfileListing& listing) {
   readSecondListingSections(reader, listing);
 }
 
-void readSecondListingSections(LineReader& reader, ProfileListing& listing, ListingSplit* split) {
+void readSecondListingSections(LineReader& reader, ProfileListing& listing, SectionGate* gate) {
   // The classifier looks at listing 2's own view while listing 2 is read.
   ListingParser sections(reader, listing, isMcdcView(listing));
   while (startsWith(sections.line(), kMonitored)) {
-    if (split != nullptr && split->stopsAt(reader.lineOffset(), reader.lineNumber())) return;
+    if (gate != nullptr && gate->stopsBefore(reader.lineOffset(), reader.lineNumber())) return;
     sections.readFileSection();
   }
   sections.readSummary();
@@ -482,8 +482,8 @@ void readFirstSections(ListingParser& parser, LineReader& reader, ProfileListing
                        const FirstListingRules& rules) {
   if (rules.choices != nullptr) parser.countSectionEnds();
   while (startsWith(parser.line(), kMonitored)) {
-    if (rules.cancelled != nullptr && rules.cancelled->load(std::memory_order_relaxed)) return;
-    if (rules.split != nullptr && rules.split->stopsAt(reader.lineOffset(), reader.lineNumber())) {
+    if (rules.gate != nullptr &&
+        rules.gate->stopsBefore(reader.lineOffset(), reader.lineNumber())) {
       return;
     }
     const bool known = rules.knownHeaders == nullptr || rules.knownHeaders->contains(parser.line());
@@ -525,40 +525,6 @@ void readFirstListingTail(LineReader& reader, ProfileListing& listing,
   parser.readForPairing();
   reader.readLine();  // as the line that ends the header, not counted as a stop line
   readFirstSections(parser, reader, listing, rules);
-}
-
-void appendListingTail(ProfileListing& listing, ProfileListing& tail, std::uint64_t tailOffset,
-                       std::uint32_t linesBefore) {
-  const std::size_t includeBase = listing.includes.size();
-  const std::size_t functionBase = listing.functions.size();
-  const std::size_t lineBase = listing.lineInfos.size();
-  for (MonitoredFile file : tail.files) {
-    file.firstInclude += includeBase;
-    file.firstFunction += functionBase;
-    file.headerLineNumber += linesBefore;
-    listing.files.push_back(file);
-  }
-  listing.includes.insert(listing.includes.end(), tail.includes.begin(), tail.includes.end());
-  for (FunctionRecord function : tail.functions) {
-    function.firstLine += lineBase;
-    function.textPosition += tailOffset;
-    listing.functions.push_back(function);
-  }
-  listing.lineInfos.insert(listing.lineInfos.end(), tail.lineInfos.begin(), tail.lineInfos.end());
-  listing.sawCarriageReturn = listing.sawCarriageReturn || tail.sawCarriageReturn;
-  listing.sourceFilesLine = tail.sourceFilesLine;
-  listing.sourceFileCount = tail.sourceFileCount;
-  listing.headersLine = tail.headersLine;
-  listing.functionsLine = tail.functionsLine;
-  listing.functionCount = tail.functionCount;
-  listing.sourceLinesLine = tail.sourceLinesLine;
-  listing.terLine = tail.terLine;
-  listing.statementTerLine = tail.statementTerLine;
-  listing.arena.adopt(tail.arena);
-  tail.files.clear();
-  tail.includes.clear();
-  tail.functions.clear();
-  tail.lineInfos.clear();
 }
 
 void readFirstListing(LineReader& reader, ProfileListing& listing, const ProfileListing& second) {
