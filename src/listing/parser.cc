@@ -30,7 +30,7 @@ constexpr std::string_view kNaStatement = "       N.A. statement";
 // with "MONITORED " or "SUMMARY". Reading listing 1 ahead of listing 2 counts the same lines to
 // tell whether skipping a section it read whole would have stopped where the reading did
 // (SectionChoice::sameAsSkipping); both use this one test, so they cannot disagree.
-bool endsSkippedSection(std::string_view line) {
+[[gnu::always_inline]] inline bool endsSkippedSection(std::string_view line) {
   return !line.empty() && (line.front() == 'M' || line.front() == 'S') &&
          (startsWith(line, kMonitored) || startsWith(line, kSummary));
 }
