@@ -9,7 +9,7 @@
 #include "compare/marking.h"
 #include "compare/text_blocks.h"
 #include "listing/function_lines.h"
-#include "listing/parser.h"
+#include "listing/header_set.h"
 #include "listing/section_loader.h"
 
 namespace qrvdiff {

@@ -4,8 +4,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #if defined(__unix__)
 #include <fcntl.h>
@@ -332,6 +338,296 @@ TEST_F(ListingFiles, AFaultInTheEndReadByTheOtherThreadIsReportedInOrder) {
       EXPECT_EQ(shortly(compareFiles(path1, path2, 0)), fault2);
     }
   }
+}
+
+// The claim protocol, step by step on one thread: the owner stops exactly at a claimed section
+// start it has not reached; a claim at or behind the owner, or after another claim, loses.
+TEST(ListingSplit, AClaimAheadOfTheOwnerStopsItThereAndNowhereElse) {
+  ListingSplit split;
+  EXPECT_EQ(split.progress(), 0u);  // still in the header
+  EXPECT_FALSE(split.stopsAt(100, 10));
+  EXPECT_EQ(split.progress(), 100u);
+  EXPECT_TRUE(split.claim(300));
+  EXPECT_FALSE(split.claim(400));  // one claim only
+  EXPECT_FALSE(split.stopsAt(200, 20));
+  EXPECT_FALSE(split.stopped());
+  EXPECT_TRUE(split.stopsAt(300, 30));
+  EXPECT_TRUE(split.stopped());
+  EXPECT_EQ(split.stopOffset(), 300u);
+  EXPECT_EQ(split.linesBefore(), 29u);
+}
+
+TEST(ListingSplit, AClaimAtOrBehindTheOwnerLoses) {
+  ListingSplit split;
+  EXPECT_FALSE(split.stopsAt(100, 10));
+  EXPECT_FALSE(split.stopsAt(200, 20));
+  EXPECT_FALSE(split.claim(100));
+  EXPECT_FALSE(split.claim(200));  // the owner is at it: it reads that section itself
+  EXPECT_EQ(split.progress(), 200u);
+  EXPECT_FALSE(split.stopsAt(300, 30));
+  EXPECT_FALSE(split.stopped());
+  // A claim of a line that opens no section the owner meets: the owner passes it by.
+  EXPECT_TRUE(split.claim(350));
+  EXPECT_FALSE(split.stopsAt(400, 40));
+  EXPECT_FALSE(split.stopped());
+}
+
+// Brings about one interleaving of the two reading threads, and records what happened. The
+// other thread waits at its first section until the owner of listing `helped` has passed its
+// header; that owner is then held at the sections it passes until the other thread has claimed
+// the end of it from `tailOffset` (ClaimFirst), or until the other thread asks where to claim,
+// which then waits for the owner to pass that offset (OwnerPassesFirst). With no listing helped,
+// no end is claimed.
+class ScriptedSchedule final : public ReadingSchedule {
+ public:
+  enum class Order { ClaimFirst, OwnerPassesFirst };
+  struct Claim {
+    ListingNumber listing;
+    std::uint64_t offset;
+    bool won;
+  };
+
+  std::optional<ListingNumber> helped;
+  std::uint64_t tailOffset = 0;
+  Order order = Order::ClaimFirst;
+  bool refuseThread = false;
+
+  std::vector<Claim> claims;
+  std::vector<ReadingFallback> fallbacks;
+
+  std::jthread startThread(std::function<void()> work) override {
+    if (refuseThread)
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    return ReadingSchedule::startThread(std::move(work));
+  }
+  void readsPast(ListingNumber listing, std::uint64_t offset) override {
+    std::unique_lock lock(mutex_);
+    if (!helped) return;
+    if (listing != *helped) {
+      // The helper-to-be waits for the other owner to be past its header, which a claim needs.
+      waitUntil(lock, [&] { return passed_ != 0; });
+      return;
+    }
+    passed_ = std::max(passed_, offset);
+    changed_.notify_all();
+    waitUntil(lock, [&] { return order == Order::ClaimFirst ? !claims.empty() : tailAsked_; });
+  }
+  std::optional<std::uint64_t> tailStart(ListingNumber listing,
+                                         std::optional<std::uint64_t>) override {
+    std::unique_lock lock(mutex_);
+    if (listing != helped) return std::nullopt;
+    tailAsked_ = true;
+    changed_.notify_all();
+    if (order == Order::OwnerPassesFirst) waitUntil(lock, [&] { return passed_ > tailOffset; });
+    return tailOffset;
+  }
+  void claimed(ListingNumber listing, std::uint64_t offset, bool won) override {
+    const std::lock_guard lock(mutex_);
+    claims.push_back({listing, offset, won});
+    changed_.notify_all();
+  }
+  void fellBack(ReadingFallback fallback) override {
+    const std::lock_guard lock(mutex_);
+    fallbacks.push_back(fallback);
+  }
+
+ private:
+  // A reading that never gets there fails the test instead of hanging it.
+  template <typename Ready>
+  void waitUntil(std::unique_lock<std::mutex>& lock, Ready ready) {
+    if (!changed_.wait_for(lock, std::chrono::seconds(60), ready)) {
+      ADD_FAILURE() << "the other thread never got there";
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t passed_ = 0;
+  bool tailAsked_ = false;
+};
+
+// Where the `n`th file section (from 0) of a listing text begins.
+std::uint64_t sectionOffset(const std::string& text, int n) {
+  std::size_t at = text.find("MONITORED ");
+  for (int i = 0; i < n; ++i) at = text.find("\nMONITORED ", at) + 1;
+  return at;
+}
+
+// The output of reading both listings on the given schedule, or the message of the error.
+std::string compareScheduled(const std::string& path1, const std::string& path2,
+                             ScriptedSchedule& schedule) {
+  ListingInputs inputs;
+  try {
+    readBothListings(path1, path2, "", inputs, 0, &schedule);
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return pairedOutput(inputs, 2);
+}
+
+// The output of reading in order on one thread, or the message of the error; the paths only
+// name the listings in messages.
+std::string compareInOrder(const std::string& first, const std::string& second,
+                           const std::string& path1, const std::string& path2) {
+  try {
+    ProfileListing listing2;
+    LineReader reader2(second, path2);
+    readSecondListing(reader2, listing2);
+    ProfileListing listing1;
+    LineReader reader1(first, path1);
+    readFirstListing(reader1, listing1, listing2);
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return testing::comparedText(first, second);
+}
+
+using Fallbacks = std::vector<ReadingFallback>;
+
+// An end claimed before its owner gets there is read by the other thread and joined on: the
+// output and the line numbers of the sections are those of reading in order.
+TEST_F(ListingFiles, AnEndClaimedAheadOfItsOwnerJoinsOn) {
+  const std::string first = manySections(40, 20, false);
+  const std::string second = manySections(40, 20, true);
+  const std::string path1 = write("l1.txt", first);
+  const std::string path2 = write("l2.txt", second);
+  ProfileListing inOrder2;
+  LineReader reader2(second, path2);
+  readSecondListing(reader2, inOrder2);
+  ProfileListing inOrder1;
+  LineReader reader1(first, path1);
+  readFirstListing(reader1, inOrder1, inOrder2);
+  for (const ListingNumber helped : {ListingNumber::First, ListingNumber::Second}) {
+    const std::string& text = helped == ListingNumber::First ? first : second;
+    ScriptedSchedule schedule;
+    schedule.helped = helped;
+    schedule.tailOffset = sectionOffset(text, 25);
+    ListingInputs inputs;
+    readBothListings(path1, path2, "", inputs, 0, &schedule);
+    ASSERT_EQ(schedule.claims.size(), 1u);
+    EXPECT_TRUE(schedule.claims[0].won);
+    EXPECT_EQ(schedule.fallbacks, Fallbacks{});
+    for (const auto& [read, expected] : {std::pair{inputs.listing1.get(), &inOrder1},
+                                         std::pair{inputs.listing2.get(), &inOrder2}}) {
+      ASSERT_EQ(read->files.size(), expected->files.size());
+      for (std::size_t f = 0; f < expected->files.size(); ++f) {
+        EXPECT_EQ(read->files[f].headerLineNumber, expected->files[f].headerLineNumber) << f;
+      }
+      EXPECT_EQ(read->functions.size(), expected->functions.size());
+    }
+    EXPECT_EQ(pairedOutput(inputs, 2), testing::comparedText(first, second));
+  }
+}
+
+// A claim of a section its owner has passed meanwhile loses; the owner reads on to the end.
+TEST_F(ListingFiles, AClaimOfASectionItsOwnerHasPassedLoses) {
+  const std::string first = manySections(40, 20, false);
+  const std::string second = manySections(40, 20, true);
+  const std::string path1 = write("l1.txt", first);
+  const std::string path2 = write("l2.txt", second);
+  for (const ListingNumber helped : {ListingNumber::First, ListingNumber::Second}) {
+    ScriptedSchedule schedule;
+    schedule.helped = helped;
+    schedule.order = ScriptedSchedule::Order::OwnerPassesFirst;
+    schedule.tailOffset = sectionOffset(helped == ListingNumber::First ? first : second, 3);
+    EXPECT_EQ(compareScheduled(path1, path2, schedule), testing::comparedText(first, second));
+    ASSERT_EQ(schedule.claims.size(), 1u);
+    EXPECT_FALSE(schedule.claims[0].won);
+    EXPECT_EQ(schedule.fallbacks, Fallbacks{});
+  }
+}
+
+// A fault in an end read by the other thread is reported as reading in order meets it, with its
+// line number: listing 2 is read on from where its owner stopped, listing 1 is read again. A
+// fault in a section of listing 1 that listing 2 lacks is none: reading in order skips it.
+TEST_F(ListingFiles, AFaultInAClaimedEndIsReportedAsReadingInOrderMeetsIt) {
+  const std::string good1 = manySections(40, 20, false);
+  const std::string good2 = manySections(40, 20, true);
+  const auto spoiled = [](std::string text, int section) {
+    const std::size_t at = text.find(std::string(77, '-'), sectionOffset(text, section));
+    text.replace(at, 77, std::string(10, '-'));  // the rule that closes the file section
+    return text;
+  };
+  std::string unknown1 = good1;  // the spoiled section renamed: listing 2 lacks it
+  const std::size_t renamed = sectionOffset(unknown1, 31);
+  unknown1.replace(unknown1.find("src/", renamed), 4, "lib/");
+  unknown1 = spoiled(unknown1, 31);
+  struct Case {
+    ListingNumber helped;
+    std::string first;
+    std::string second;
+    ReadingFallback fallback;
+    bool fault;  // reading in order ends with a fault
+  };
+  for (const Case& c :
+       {Case{ListingNumber::Second, good1, spoiled(good2, 31), ReadingFallback::SecondReadOn, true},
+        Case{ListingNumber::First, spoiled(good1, 31), good2, ReadingFallback::FirstReadAgain,
+             true},
+        Case{ListingNumber::First, unknown1, good2, ReadingFallback::FirstReadAgain, false}}) {
+    const std::string path1 = write("l1.txt", c.first);
+    const std::string path2 = write("l2.txt", c.second);
+    ScriptedSchedule schedule;
+    schedule.helped = c.helped;
+    schedule.tailOffset = sectionOffset(c.helped == ListingNumber::First ? c.first : c.second, 25);
+    const std::string expected = compareInOrder(c.first, c.second, path1, path2);
+    EXPECT_EQ(shortly(compareScheduled(path1, path2, schedule)), shortly(expected));
+    ASSERT_EQ(schedule.claims.size(), 1u);
+    EXPECT_TRUE(schedule.claims[0].won);
+    EXPECT_EQ(schedule.fallbacks, Fallbacks{c.fallback});
+    EXPECT_EQ(expected.starts_with("Problem in input"), c.fault) << expected;
+  }
+}
+
+// Listing 1 read ahead takes every file section whole; a section that listing 2 lacks holds a
+// line that looks like a section opening, at which reading in order, skipping the section,
+// stops instead. Listing 1 is then read again: whether that line opens a section listing 2 has
+// (which does not read as one) or "SUMMARY" ends the listing early, in the part read from the
+// start or in an end read by the other thread.
+TEST_F(ListingFiles, SectionChoicesThatDoNotHoldMakeListingOneBeReadAgain) {
+  const std::string second = manySections(40, 20, true);
+  for (const std::string& lookalike :
+       {std::string("MONITORED SOURCE FILE : src/f7.c"), std::string("SUMMARY")}) {
+    for (const std::optional<ListingNumber> helped :
+         {std::optional<ListingNumber>(), std::optional(ListingNumber::First)}) {
+      std::string plain = manySections(40, 20, false);
+      const int odd = helped ? 31 : 12;  // in the end read by the other thread, or before it
+      const std::size_t at = sectionOffset(plain, odd);
+      plain.replace(plain.find("src/", at), 4, "lib/");  // listing 2 lacks it
+      std::string first = plain;
+      const std::string statement = "        50 % (  1/  2) statement";
+      first.replace(first.find(statement, at), statement.size(), lookalike);
+      const std::string path1 = write("l1.txt", first);
+      const std::string path2 = write("l2.txt", second);
+      ScriptedSchedule schedule;
+      schedule.helped = helped;
+      schedule.tailOffset = sectionOffset(first, 25);
+      const std::string expected = compareInOrder(first, second, path1, path2);
+      // Reading in order meets a fault at the lookalike opening, or leaves sections out.
+      ASSERT_NE(expected, compareInOrder(plain, second, path1, path2));
+      EXPECT_EQ(compareScheduled(path1, path2, schedule), expected) << lookalike << " " << odd;
+      EXPECT_EQ(schedule.fallbacks, Fallbacks{ReadingFallback::FirstReadAgain});
+    }
+  }
+}
+
+// Without a second thread both listings are read in turn on the calling one, listing 1 through
+// the stream opened already; a fault of listing 2 comes before one of listing 1.
+TEST_F(ListingFiles, WithoutASecondThreadTheListingsAreReadInTurn) {
+  const std::string first = manySections(40, 20, false);
+  const std::string second = manySections(40, 20, true);
+  ScriptedSchedule schedule;
+  schedule.refuseThread = true;
+  EXPECT_EQ(compareScheduled(write("l1.txt", first), write("l2.txt", second), schedule),
+            testing::comparedText(first, second));
+  EXPECT_EQ(schedule.fallbacks, Fallbacks{ReadingFallback::InTurn});
+  const std::string path1 = write("l1.txt", first.substr(0, first.size() / 2));
+  const std::string path2 = write("l2.txt", second.substr(0, second.size() / 3));
+  ScriptedSchedule refused;
+  refused.refuseThread = true;
+  EXPECT_EQ(shortly(compareScheduled(path1, path2, refused)),
+            shortly(compareInOrder(first.substr(0, first.size() / 2),
+                                   second.substr(0, second.size() / 3), path1, path2)));
+  EXPECT_EQ(refused.fallbacks, Fallbacks{ReadingFallback::InTurn});
 }
 
 }  // namespace

@@ -26,7 +26,11 @@ constexpr std::string_view kFunctionView = "Reduced to function coverage";
 constexpr std::string_view kMcdcView = "Reduced to MC/DC coverage";
 constexpr std::string_view kNaStatement = "       N.A. statement";
 
-bool isStopLine(std::string_view line) {
+// Whether `line` ends a skipped file section: skipping reads on to the first line that begins
+// with "MONITORED " or "SUMMARY". Reading listing 1 ahead of listing 2 counts the same lines to
+// tell whether skipping a section it read whole would have stopped where the reading did
+// (SectionChoice::sameAsSkipping); both use this one test, so they cannot disagree.
+[[gnu::always_inline]] inline bool endsSkippedSection(std::string_view line) {
   return !line.empty() && (line.front() == 'M' || line.front() == 'S') &&
          (startsWith(line, kMonitored) || startsWith(line, kSummary));
 }
@@ -62,24 +66,60 @@ class ListingParser final : private RefillListener {
   void skipFileSection();
 
   std::string_view line() const { return reader_.line(); }
+  // Reads the file section at hand as readFileSection() does; true when skipping it instead
+  // would have stopped at the same line, the one after it: that line is the first of the section
+  // to end a skipped section. Only lines read after countSectionEnds() are counted.
+  bool readFileSectionNotingSkip(std::string_view keptHeader) {
+    const std::size_t sectionEndsBefore = sectionEnds_;
+    readFileSection(keptHeader);
+    return sectionEnds_ == sectionEndsBefore + 1 && endsSkippedSection(line());
+  }
   void readLine() {
     reader_.readLine();
-    countStopLine(line());
+    countSectionEnd(line());
   }
-  void countStopLine(std::string_view read) {
-    if (countStopLines_ && isStopLine(read)) ++stopLines_;
-  }
-  // From now on, count the lines read that begin with "MONITORED " or "SUMMARY", the lines at
-  // which skipping a file section stops; only reading ahead of listing 2 needs the count.
-  void countStopLines() { countStopLines_ = true; }
+  // From now on, count the lines read that would end a skipped section; only reading listing 1
+  // ahead of listing 2 needs the count. Every line the parser reads passes countSectionEnd().
+  void countSectionEnds() { countSectionEnds_ = true; }
   // Reading listing 1: keep nothing of a file section but what pairing needs (its "MONITORED "
   // line and its functions); the rest is only checked. Kept lines cost fresh memory, a listing
   // of many small sections several megabytes of it.
   void readForPairing() { forPairing_ = true; }
-  std::size_t stopLines() const { return stopLines_; }
 
  private:
+  void countSectionEnd(std::string_view read) {
+    if (countSectionEnds_ && endsSkippedSection(read)) ++sectionEnds_;
+  }
+  // Where the text of the function being read is kept: in place when the input stays in memory,
+  // as its place in the file when it is read again from there, else as one run of copies. The
+  // function's lines are kept back to back either way.
+  struct FunctionTextPlace {
+    bool inPlace;
+    bool copied;
+    const char* start;       // the FUNCTION line, in place
+    std::uint64_t position;  // where the FUNCTION line begins in the input
+  };
+
   void readFunctionSection(std::optional<std::string_view> lineDirective, bool functionForm);
+  // At the FUNCTION line: starts keeping the function's text.
+  FunctionTextPlace beginFunctionText();
+  // Adds a line of the function, which the line feed at `lineFeed` ends.
+  void appendFunctionLine(std::string_view text, const char* lineFeed, bool copied) {
+    pendingLines_.push_back(text);
+    if (copied) {
+      listing_.arena.storeInRun(text);
+    } else if (lineFeed - text.data() != static_cast<std::ptrdiff_t>(text.size())) {
+      listing_.sawCarriageReturn = true;
+    }
+  }
+  // The FUNCTION line and the line records after it, up to the empty line that ends them, which
+  // is then the line at hand; all of them classified.
+  void readFunctionLines(bool copied);
+  // The text ends after the line at hand, or where it begins.
+  void keepFunctionText(FunctionRecord& function, const FunctionTextPlace& place,
+                        bool endsAfterLine);
+  // From the function's TER line to the empty line after its rule.
+  void readFunctionTrailer(FunctionRecord& function, const FunctionTextPlace& place);
   // Keeps the FUNCTION lines of `file`, just read, where pairing cannot take them from the file.
   void settleFunctionLines(const MonitoredFile& file);
   // A function's lines are classified once they are all read, or before they are gone. Apart
@@ -112,7 +152,7 @@ class ListingParser final : private RefillListener {
   // Function texts are neither used in place nor copied: only their places in the file are kept.
   bool textInFile_;
   bool forPairing_ = false;
-  bool countStopLines_ = false;
+  bool countSectionEnds_ = false;
   std::vector<std::string_view> pendingLines_;
   // The FUNCTION lines of the file section being read, each followed by a line feed, and where
   // each begins; only when function texts stay in the file.
@@ -120,7 +160,7 @@ class ListingParser final : private RefillListener {
   // pages and their copies on growing would make dear.
   LargeVector<char> keptLines_;
   std::vector<std::size_t> keptLineStarts_;
-  std::size_t stopLines_ = 0;
+  std::size_t sectionEnds_ = 0;
 };
 
 void ListingParser::readListingHeader() {
@@ -224,118 +264,117 @@ void ListingParser::readFunctionSection(std::optional<std::string_view> lineDire
   if (lineDirective) function.setLineDirective(*lineDirective);
   function.firstLine = listing_.lineInfos.size();
   function.functionLineLength = static_cast<std::uint16_t>(line().size());
-
-  // The function's lines are kept back to back: in place when the input stays in memory, as
-  // their place in the file when they are read again from there, else as one run of copies.
-  const bool inPlace = reader_.linesAreStable();
-  const bool copied = !inPlace && !textInFile_;
-  const char* const textStart = line().data();
-  const std::uint64_t textPosition = reader_.lineOffset();
-  if (textInFile_) {
-    keptLineStarts_.push_back(keptLines_.size());
-    keptLines_.insert(keptLines_.end(), line().begin(), line().end());
-    keptLines_.push_back('\n');
-  }
-  if (copied) listing_.arena.beginRun();
-  // Adds a line of the function, which the line feed at `lineFeed` ends.
-  const auto appendLine = [&](std::string_view text, const char* lineFeed) {
-    pendingLines_.push_back(text);
-    if (copied) {
-      listing_.arena.storeInRun(text);
-    } else if (lineFeed - text.data() != static_cast<std::ptrdiff_t>(text.size())) {
-      listing_.sawCarriageReturn = true;
-    }
-  };
-  const auto appendCurrentLine = [&] { appendLine(line(), reader_.afterLine() - 1); };
-  // The text ends after the current line, or where it begins.
-  const auto keepText = [&](bool endsAfterLine) {
-    if (textInFile_) {
-      const std::uint64_t textEndPosition =
-          endsAfterLine ? reader_.offsetAfterLine() : reader_.lineOffset();
-      function.textPosition = textPosition;
-      function.textSize = static_cast<std::size_t>(textEndPosition - textPosition);
-    } else {
-      const char* const textEnd = endsAfterLine ? reader_.afterLine() : line().data();
-      const std::string_view text =
-          inPlace ? std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart))
-                  : listing_.arena.endRun();
-      function.text = text.data();
-      function.textSize = text.size();
-      function.keptFunctionLine = function.text;
-    }
-    function.lineCount = listing_.lineInfos.size() - function.firstLine;
-  };
-
+  const FunctionTextPlace place = beginFunctionText();
   if (functionForm) {
-    appendCurrentLine();
+    appendFunctionLine(line(), reader_.afterLine() - 1, place.copied);
     classifyPendingLines();
-    keepText(true);
+    keepFunctionText(function, place, true);
     function.coveredCount = line()[column::kCoverageFlag] == ' ' ? 1 : 0;
     function.pointCount = 1;
     function.statementNA = true;
     readLine();
   } else {
-    const auto takeLine = [&](std::string_view taken, const char* lineFeed) {
-      countStopLine(taken);
-      appendLine(taken, lineFeed);
-    };
-    try {
-      appendCurrentLine();  // the FUNCTION line
-      while (!reader_.readUntilEmptyLine(takeLine)) {
-        readLine();
-        if (line().empty()) break;
-        appendCurrentLine();
-      }
-    } catch (...) {
-      classifyPendingLines();  // a strange line before the fault is reported first
-      throw;
-    }
-    classifyPendingLines();
-    keepText(false);  // the empty line after the function's lines
-
+    readFunctionLines(place.copied);
+    keepFunctionText(function, place, false);  // the empty line after the function's lines
     readLine();
-    // The TER line and the statement line are kept back to back, so that one pointer finds both.
-    if (copied) {
-      listing_.arena.beginRun();
-      listing_.arena.storeInRun(line());
-    }
-    const std::string_view terLine = line();
-    const std::uint64_t terPosition = reader_.lineOffset();
-    expect(startsWith(line(), "***TER"));
-    // Of listing 1 only the number of statements takes part (in the structure comparison); the
-    // covered counts feed listing 2's tallies alone.
-    if (!forPairing_) {
-      function.coveredCount = scanIntegerAfter(line(), '(').value_or(0);
-      function.pointCount = scanIntegerAfter(line(), '/').value_or(0);
-    }
-
-    readLine();
-    if (inPlace) {
-      function.setClosingLines(terLine, line());
-    } else if (textInFile_) {
-      function.setClosingLayout(
-          static_cast<std::size_t>(terPosition - textPosition) - function.textSize, terLine.size(),
-          static_cast<std::size_t>(reader_.lineOffset() - terPosition) - terLine.size(),
-          line().size());
-    } else {
-      listing_.arena.storeInRun(line());
-      const std::string_view run = listing_.arena.endRun();
-      function.setClosingLines(run.substr(0, terLine.size()),
-                               run.substr(terLine.size() + 1, line().size()));
-    }
-    if (line() == kNaStatement) {
-      function.statementNA = true;
-    } else {
-      if (!forPairing_) function.statementCovered = scanIntegerAfter(line(), '(').value_or(0);
-      function.statementTotal = scanIntegerAfter(line(), '/').value_or(0);
-    }
-    readLine();
-    expect(startsWith(line(), "---------------------"));
-    readLine();
-    expect(line().empty());
-    readLine();
+    readFunctionTrailer(function, place);
   }
   listing_.functions.push_back(function);
+}
+
+ListingParser::FunctionTextPlace ListingParser::beginFunctionText() {
+  const bool inPlace = reader_.linesAreStable();
+  const FunctionTextPlace place{inPlace, !inPlace && !textInFile_, line().data(),
+                                reader_.lineOffset()};
+  if (textInFile_) {
+    keptLineStarts_.push_back(keptLines_.size());
+    keptLines_.insert(keptLines_.end(), line().begin(), line().end());
+    keptLines_.push_back('\n');
+  }
+  if (place.copied) listing_.arena.beginRun();
+  return place;
+}
+
+void ListingParser::readFunctionLines(bool copied) {
+  const auto takeLine = [&](std::string_view taken, const char* lineFeed) {
+    countSectionEnd(taken);
+    appendFunctionLine(taken, lineFeed, copied);
+  };
+  try {
+    appendFunctionLine(line(), reader_.afterLine() - 1, copied);  // the FUNCTION line
+    while (!reader_.readUntilEmptyLine(takeLine)) {
+      readLine();
+      if (line().empty()) break;
+      appendFunctionLine(line(), reader_.afterLine() - 1, copied);
+    }
+  } catch (...) {
+    classifyPendingLines();  // a strange line before the fault is reported first
+    throw;
+  }
+  classifyPendingLines();
+}
+
+void ListingParser::keepFunctionText(FunctionRecord& function, const FunctionTextPlace& place,
+                                     bool endsAfterLine) {
+  if (textInFile_) {
+    const std::uint64_t textEndPosition =
+        endsAfterLine ? reader_.offsetAfterLine() : reader_.lineOffset();
+    function.textPosition = place.position;
+    function.textSize = static_cast<std::size_t>(textEndPosition - place.position);
+  } else {
+    const char* const textEnd = endsAfterLine ? reader_.afterLine() : line().data();
+    const std::string_view text =
+        place.inPlace
+            ? std::string_view(place.start, static_cast<std::size_t>(textEnd - place.start))
+            : listing_.arena.endRun();
+    function.text = text.data();
+    function.textSize = text.size();
+    function.keptFunctionLine = function.text;
+  }
+  function.lineCount = listing_.lineInfos.size() - function.firstLine;
+}
+
+void ListingParser::readFunctionTrailer(FunctionRecord& function, const FunctionTextPlace& place) {
+  // The TER line and the statement line are kept back to back, so that one pointer finds both.
+  if (place.copied) {
+    listing_.arena.beginRun();
+    listing_.arena.storeInRun(line());
+  }
+  const std::string_view terLine = line();
+  const std::uint64_t terPosition = reader_.lineOffset();
+  expect(startsWith(line(), "***TER"));
+  // Of listing 1 only the number of statements takes part (in the structure comparison); the
+  // covered counts feed listing 2's tallies alone.
+  if (!forPairing_) {
+    function.coveredCount = scanIntegerAfter(line(), '(').value_or(0);
+    function.pointCount = scanIntegerAfter(line(), '/').value_or(0);
+  }
+
+  readLine();
+  if (place.inPlace) {
+    function.setClosingLines(terLine, line());
+  } else if (textInFile_) {
+    function.setClosingLayout(
+        static_cast<std::size_t>(terPosition - place.position) - function.textSize, terLine.size(),
+        static_cast<std::size_t>(reader_.lineOffset() - terPosition) - terLine.size(),
+        line().size());
+  } else {
+    listing_.arena.storeInRun(line());
+    const std::string_view run = listing_.arena.endRun();
+    function.setClosingLines(run.substr(0, terLine.size()),
+                             run.substr(terLine.size() + 1, line().size()));
+  }
+  if (line() == kNaStatement) {
+    function.statementNA = true;
+  } else {
+    if (!forPairing_) function.statementCovered = scanIntegerAfter(line(), '(').value_or(0);
+    function.statementTotal = scanIntegerAfter(line(), '/').value_or(0);
+  }
+  readLine();
+  expect(startsWith(line(), "---------------------"));
+  readLine();
+  expect(line().empty());
+  readLine();
 }
 
 void ListingParser::readSummary() {
@@ -383,7 +422,7 @@ void ListingParser::skipFileSection() {
       throw Error("Read error of file " + reader_.path() + " near line " +
                   std::to_string(reader_.lineNumber()));
     }
-  } while (!startsWith(line(), kMonitored) && !startsWith(line(), kSummary));
+  } while (!endsSkippedSection(line()));
 }
 
 }  // namespace
@@ -421,11 +460,11 @@ void readSecondListing(LineReader& reader, ProfileListing& listing) {
   readSecondListingSections(reader, listing);
 }
 
-void readSecondListingSections(LineReader& reader, ProfileListing& listing, ListingSplit* split) {
+void readSecondListingSections(LineReader& reader, ProfileListing& listing, SectionGate* gate) {
   // The classifier looks at listing 2's own view while listing 2 is read.
   ListingParser sections(reader, listing, isMcdcView(listing));
   while (startsWith(sections.line(), kMonitored)) {
-    if (split != nullptr && split->stopsAt(reader.lineOffset(), reader.lineNumber())) return;
+    if (gate != nullptr && gate->stopsBefore(reader.lineOffset(), reader.lineNumber())) return;
     sections.readFileSection();
   }
   sections.readSummary();
@@ -441,10 +480,10 @@ namespace {
 // Reads listing 1's file sections from the "MONITORED " line at hand on, down to "SUMMARY".
 void readFirstSections(ListingParser& parser, LineReader& reader, ProfileListing& listing,
                        const FirstListingRules& rules) {
-  if (rules.choices != nullptr) parser.countStopLines();
+  if (rules.choices != nullptr) parser.countSectionEnds();
   while (startsWith(parser.line(), kMonitored)) {
-    if (rules.cancelled != nullptr && rules.cancelled->load(std::memory_order_relaxed)) return;
-    if (rules.split != nullptr && rules.split->stopsAt(reader.lineOffset(), reader.lineNumber())) {
+    if (rules.gate != nullptr &&
+        rules.gate->stopsBefore(reader.lineOffset(), reader.lineNumber())) {
       return;
     }
     const bool known = rules.knownHeaders == nullptr || rules.knownHeaders->contains(parser.line());
@@ -456,19 +495,13 @@ void readFirstSections(ListingParser& parser, LineReader& reader, ProfileListing
       }
       rules.choices->push_back({headerLine, known, false});
     }
-    if (known) {
-      const std::size_t stopLinesBefore = parser.stopLines();
-      parser.readFileSection(rules.choices != nullptr
-                                 ? std::optional(rules.choices->back().headerLine)
-                                 : std::nullopt);
-      if (rules.choices != nullptr) {
-        // Skipping would have stopped exactly at the line after the section when that line is
-        // the first one of the section to begin with "MONITORED " or "SUMMARY".
-        rules.choices->back().sameAsSkipping =
-            parser.stopLines() == stopLinesBefore + 1 && isStopLine(parser.line());
-      }
-    } else {
+    if (!known) {
       parser.skipFileSection();
+    } else if (rules.choices != nullptr) {
+      SectionChoice& choice = rules.choices->back();
+      choice.sameAsSkipping = parser.readFileSectionNotingSkip(choice.headerLine);
+    } else {
+      parser.readFileSection();
     }
   }
   if (!startsWith(parser.line(), kSummary)) {
@@ -494,62 +527,9 @@ void readFirstListingTail(LineReader& reader, ProfileListing& listing,
   readFirstSections(parser, reader, listing, rules);
 }
 
-void appendListingTail(ProfileListing& listing, ProfileListing& tail, std::uint64_t tailOffset,
-                       std::uint32_t linesBefore) {
-  const std::size_t includeBase = listing.includes.size();
-  const std::size_t functionBase = listing.functions.size();
-  const std::size_t lineBase = listing.lineInfos.size();
-  for (MonitoredFile file : tail.files) {
-    file.firstInclude += includeBase;
-    file.firstFunction += functionBase;
-    file.headerLineNumber += linesBefore;
-    listing.files.push_back(file);
-  }
-  listing.includes.insert(listing.includes.end(), tail.includes.begin(), tail.includes.end());
-  for (FunctionRecord function : tail.functions) {
-    function.firstLine += lineBase;
-    function.textPosition += tailOffset;
-    listing.functions.push_back(function);
-  }
-  listing.lineInfos.insert(listing.lineInfos.end(), tail.lineInfos.begin(), tail.lineInfos.end());
-  listing.sawCarriageReturn = listing.sawCarriageReturn || tail.sawCarriageReturn;
-  listing.sourceFilesLine = tail.sourceFilesLine;
-  listing.sourceFileCount = tail.sourceFileCount;
-  listing.headersLine = tail.headersLine;
-  listing.functionsLine = tail.functionsLine;
-  listing.functionCount = tail.functionCount;
-  listing.sourceLinesLine = tail.sourceLinesLine;
-  listing.terLine = tail.terLine;
-  listing.statementTerLine = tail.statementTerLine;
-  listing.arena.adopt(tail.arena);
-  tail.files.clear();
-  tail.includes.clear();
-  tail.functions.clear();
-  tail.lineInfos.clear();
-}
-
 void readFirstListing(LineReader& reader, ProfileListing& listing, const ProfileListing& second) {
   const HeaderSet known = headerLinesOf(second);
   readFirstListing(reader, listing, FirstListingRules{&known, isMcdcView(second)});
-}
-
-bool HeaderSet::add(std::string_view headerLine) {
-  if (contains(headerLine)) return false;
-  index_.insert(hashText(headerLine), static_cast<std::uint32_t>(headers_.size()));
-  headers_.push_back(headerLine);
-  return true;
-}
-
-std::size_t HeaderSet::position(std::string_view headerLine) const {
-  const std::uint32_t found =
-      index_.find(hashText(headerLine), [&](std::uint32_t i) { return headers_[i] == headerLine; });
-  return found == HashedIndex::kNotFound ? kAbsent : found;
-}
-
-HeaderSet headerLinesOf(const ProfileListing& second) {
-  HeaderSet set(second.files.size());
-  for (const MonitoredFile& file : second.files) set.add(file.headerLine);
-  return set;
 }
 
 }  // namespace qrvdiff

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "listing/parser.h"
+#include "listing/header_set.h"
 
 namespace qrvdiff {
 namespace {
