@@ -48,9 +48,9 @@ std::size_t mappedSize(std::size_t size) {
 
 namespace {
 
-// Mappings given back are kept for the next block of the same size, up to a bound: the first
-// touch of fresh memory is the dearest part of a block (on virtual machines up to several
-// milliseconds a huge page), and a run frees blocks of the sizes it asks for next, such as the
+// Mappings given back are kept for the next block of the same size, up to a bound: the page
+// faults and zeroing on first touch are the largest cost of a new block (see "Memory" in
+// doc/performance.md), and a run frees blocks of the sizes it asks for next, such as the
 // reading buffers of the two listings, freed before the comparison takes its own.
 class FreedMappings {
  public:

@@ -17,8 +17,8 @@ namespace qrvdiff {
 // offers. Each has a portable fallback, chosen at build time.
 
 // Memory for the big, long-lived stores of a listing. Where the platform offers it, such blocks
-// are backed by huge pages: filling a gigabyte of fresh memory in 4 KiB pages costs a quarter of
-// a million page faults, in 2 MiB pages five hundred. Elsewhere they come from the ordinary heap.
+// are backed by huge pages: the first touch of memory costs a page fault per page, and a 2 MiB
+// page takes the place of 512 small ones. Elsewhere they come from the ordinary heap.
 // allocateLargeBlock throws std::bad_alloc when memory runs out.
 enum class BlockUse {
   Dense,        // filled from the start: huge pages throughout

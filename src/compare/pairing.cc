@@ -224,7 +224,7 @@ PairingPlan::PairingPlan(const ListingPair& listings) : fileCount_(listings.seco
     if (position != HeaderSet::kAbsent) partners_[i] = firstFileWithHeader[position];
   }
 
-  // Reserved at once: growing step by step would copy each time, into fresh memory.
+  // Reserved at once: growing step by step would copy each time, into newly touched pages.
   groupStarts_.reserve(fileCount_);
   nextInGroup_.assign(fileCount_, kNoFile);
   {

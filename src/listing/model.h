@@ -128,8 +128,8 @@ struct CoverageTally {
   }
 };
 
-// One function section. Kept compact: a gigabyte listing holds over half a million of them, and
-// every byte of fresh memory has to be faulted in.
+// One function section. Kept compact: a large listing holds hundreds of thousands of them, and
+// every page of them is faulted in on first touch.
 struct FunctionRecord {
   // The function's lines, from its FUNCTION line on, stand back to back, each ended by a line
   // feed: `textSize` bytes, the first `functionLineLength` of them the FUNCTION line. Their infos

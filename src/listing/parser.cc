@@ -82,8 +82,8 @@ class ListingParser final : private RefillListener {
   // ahead of listing 2 needs the count. Every line the parser reads passes countSectionEnd().
   void countSectionEnds() { countSectionEnds_ = true; }
   // Reading listing 1: keep nothing of a file section but what pairing needs (its "MONITORED "
-  // line and its functions); the rest is only checked. Kept lines cost fresh memory, a listing
-  // of many small sections several megabytes of it.
+  // line and its functions); the rest is only checked, so that kept lines do not cost page
+  // faults on first touch.
   void readForPairing() { forPairing_ = true; }
 
  private:
@@ -156,8 +156,8 @@ class ListingParser final : private RefillListener {
   std::vector<std::string_view> pendingLines_;
   // The FUNCTION lines of the file section being read, each followed by a line feed, and where
   // each begins; only when function texts stay in the file.
-  // In large blocks: a section of many functions makes it grow to megabytes, which fresh small
-  // pages and their copies on growing would make dear.
+  // In large blocks: a section of many functions makes it grow to megabytes, and small pages
+  // would cost a page fault each, again at every reallocation.
   LargeVector<char> keptLines_;
   std::vector<std::size_t> keptLineStarts_;
   std::size_t sectionEnds_ = 0;
@@ -244,7 +244,7 @@ void ListingParser::readFileSection(std::optional<std::string_view> keptHeader) 
 
 void ListingParser::settleFunctionLines(const MonitoredFile& file) {
   // A section that is paired from memory offers its FUNCTION lines from there; the others keep
-  // copies, which would otherwise take fresh memory for every function of the listing. Pairing
+  // copies, so that not every function of the listing costs newly touched memory. Pairing
   // takes a listing-1 function's line from them, and decides the partners of a large section's
   // functions from them before it reads the section (see pairFiles).
   if (functionsExtent(listing_, file) > kSectionLoadedWhole) {

@@ -21,8 +21,8 @@ std::uint64_t functionsExtent(const ProfileListing& listing, const MonitoredFile
 class SectionHold;
 
 // Brings the text of a function into memory, for a listing whose function texts stay in the
-// listing file. Reading a file again through one reused buffer costs a copy; keeping a gigabyte
-// listing mapped or copied costs far more in fresh pages. Each read takes at least
+// listing file. Reading a file again through one reused buffer costs a copy; keeping a whole
+// listing mapped or copied costs a page fault for every page of it. Each read takes at least
 // ListingTextFile::minimumRead bytes from the function on. For a listing held in memory, the
 // text is where the record says.
 //

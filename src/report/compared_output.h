@@ -61,8 +61,8 @@ class ComparedOutput final : public PairedFileHandler {
   void abandon() noexcept override;
 
  private:
-  // Copies are kept in pieces of one size, which are reused: fresh memory costs a page fault and
-  // the zeroing of each page. Small, as a copy's last piece is mostly empty, and many small
+  // Copies are kept in pieces of one size, which are reused: a newly touched page costs a page
+  // fault and its zeroing. Small, as a copy's last piece is mostly empty, and many small
   // sections may wait at once.
   static constexpr std::size_t kPieceSize = 4 << 10;
 
@@ -90,8 +90,8 @@ class ComparedOutput final : public PairedFileHandler {
   std::mutex mutex_;
   std::condition_variable progressed_;
   std::size_t nextFile_ = 0;  // the next file section to go out
-  // By file index. Only a few sections wait at a time: an array over all files would cost
-  // fresh memory for each, which listings of many small sections notice.
+  // By file index. Only a few sections wait at a time: an array over all files would touch
+  // memory for every file, which listings of many small sections notice.
   std::unordered_map<std::size_t, SectionCopy> waiting_;
   std::size_t waitingBytes_ = 0;  // held by the waiting sections
   std::vector<ByteBlock> pieceMemory_;
