@@ -775,7 +775,7 @@ void writeFunction(Sink& out, const Func& f, Tally& tally) {
 // ---------------------------------------------------------------------------------------------
 // The generator.
 
-enum class Shape { kTypical, kSameFunctionLine, kManyFiles, kDisjointFiles };
+enum class Shape { kTypical, kSameFunctionLine, kManyFiles, kDisjointFiles, kChurn };
 
 // Where a file section appears.
 enum class Presence { kBoth, kSecondOnly, kFirstOnly };
@@ -805,6 +805,7 @@ class Generator {
       bool renamed = false;
       switch (shape_) {
         case Shape::kTypical:
+        case Shape::kChurn:
           extraFirst = fileNo == 1 || (fileNo > 3 && r2_.chance(40));
           if (fileNo == 2 || (fileNo > 3 && r2_.chance(40))) presence = Presence::kSecondOnly;
           break;
@@ -918,6 +919,7 @@ class Generator {
   uint32_t plannedFunctions(Rng& r) {
     switch (shape_) {
       case Shape::kTypical:
+      case Shape::kChurn:
         return r.chance(10) ? 0 : r.range(50, 500);
       case Shape::kManyFiles:
         return r.range(1, 3);
@@ -1019,7 +1021,7 @@ class Generator {
       writeFunction(out1_, f1_, file1);
       writeFunction(out1_, pending_, file1);
       pendingValid_ = false;
-    } else if (shape_ == Shape::kTypical && f1_.unique && r1_.chance(10)) {
+    } else if (typicalFiles() && f1_.unique && r1_.chance(10)) {
       std::swap(pending_, f1_);
       pendingValid_ = true;
     } else {
@@ -1065,7 +1067,7 @@ class Generator {
       f.directive += " \"gen/grammar.y\"";
     }
     // Now and then a second function with the FUNCTION line text of the one before.
-    if (shape_ == Shape::kTypical && !extra && r.chance(5) && !previousSignature_.empty()) {
+    if (typicalFiles() && !extra && r.chance(5) && !previousSignature_.empty()) {
       f.arena += "FUNCTION ";
       f.arena += previousSignature_;
       f.unique = false;
@@ -1108,8 +1110,42 @@ class Generator {
       }
     }
     f1_.lines[0].c1 = fnHits;
+    if (shape_ == Shape::kChurn && fnHits != 0) flipCoverage(f1_, r);
     if (r.chance(shape_ == Shape::kSameFunctionLine ? 10 : 30)) editStructure(f1_, r, fnHits);
   }
+
+  // Nearly half the lines of an entered function get the opposite coverage at every counter:
+  // each of their measurement points changes coverage between the two listings.
+  static void flipCoverage(Func& f, Rng& r) {
+    for (size_t i = 1; i < f.lines.size(); ++i) {
+      Line& l = f.lines[i];
+      if (!r.chance(480)) continue;
+      auto flip = [&](uint64_t c) { return c != 0 ? 0 : counterValue(r); };
+      switch (l.pt) {
+        case Pt::kNone:
+          break;
+        case Pt::kHits:
+        case Pt::kCond1:
+        case Pt::kConst1:
+          l.c1 = flip(l.c1);
+          break;
+        case Pt::kTrueFalse:
+          l.c1 = flip(l.c1);
+          l.c2 = flip(l.c2);
+          break;
+        case Pt::kCond2:
+        case Pt::kConst2:
+          l.c2 = flip(l.c2);
+          break;
+        case Pt::kMcdc:
+          l.mcdcMask = ~l.mcdcMask & ((1u << l.mcdcCount) - 1);
+          break;
+      }
+    }
+  }
+
+  // Shapes laid out in file sections as a typical pair of listings is.
+  bool typicalFiles() const { return shape_ == Shape::kTypical || shape_ == Shape::kChurn; }
 
   // One change that makes the two versions of a function differ in structure.
   static void editStructure(Func& f, Rng& r, uint64_t fnHits) {
@@ -1208,6 +1244,8 @@ const char kHelp[] =
     "                                     same FUNCTION line text\n"
     "                  many-files         many file sections of 1 to 3 small functions\n"
     "                  disjoint-files     most file sections of listing 1 are not in listing 2\n"
+    "                  churn              as typical, but nearly half the lines of every entered\n"
+    "                                     function change coverage\n"
     "  --out1 PATH     listing 1, the earlier listing (qrvdiff -i1)\n"
     "  --out2 PATH     listing 2, the later listing (qrvdiff -i2)\n"
     "  --help          this text\n";
@@ -1290,6 +1328,8 @@ int main(int argc, char** argv) {
     shape = Shape::kManyFiles;
   } else if (name == "disjoint-files") {
     shape = Shape::kDisjointFiles;
+  } else if (name == "churn") {
+    shape = Shape::kChurn;
   } else {
     return usageError("unknown shape: ", shapeName);
   }
