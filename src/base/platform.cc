@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
-#include <mutex>
 #include <system_error>
 #include <vector>
 
@@ -46,61 +45,8 @@ std::size_t mappedSize(std::size_t size) {
   return size > SIZE_MAX - kHugePage ? size : (size + kHugePage - 1) & ~(kHugePage - 1);
 }
 
-namespace {
-
-// Mappings given back are kept for the next block of the same size, up to a bound: the page
-// faults and zeroing on first touch are the largest cost of a new block (see "Memory" in
-// doc/performance.md), and a run frees blocks of the sizes it asks for next, such as the
-// reading buffers of the two listings, freed before the comparison takes its own.
-class FreedMappings {
- public:
-  static FreedMappings& instance() {
-    static FreedMappings* const mappings = new FreedMappings;  // used until the very end
-    return *mappings;
-  }
-  void* take(std::size_t size, BlockUse use) {
-    std::lock_guard lock(mutex_);
-    // The block given back last comes first: the most likely to be in the caches still.
-    for (std::size_t i = kept_.size(); i-- != 0;) {
-      if (kept_[i].size == size && kept_[i].use == use) {
-        void* const block = kept_[i].block;
-        keptBytes_ -= size;
-        kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(i));
-        return block;
-      }
-    }
-    return nullptr;
-  }
-  bool keep(void* block, std::size_t size, BlockUse use) noexcept {
-    std::lock_guard lock(mutex_);
-    if (size > kLargestKept || keptBytes_ + size > kMostKeptBytes ||
-        kept_.size() == kept_.capacity()) {
-      return false;
-    }
-    kept_.push_back({block, size, use});
-    keptBytes_ += size;
-    return true;
-  }
-
- private:
-  static constexpr std::size_t kLargestKept = std::size_t{8} << 20;
-  static constexpr std::size_t kMostKeptBytes = std::size_t{32} << 20;
-  struct Mapping {
-    void* block;
-    std::size_t size;
-    BlockUse use;  // as its pages were advised
-  };
-  FreedMappings() { kept_.reserve(32); }
-  std::mutex mutex_;
-  std::vector<Mapping> kept_;  // never grows past its capacity: keep() must not allocate
-  std::size_t keptBytes_ = 0;
-};
-
-}  // namespace
-
 void* allocateLargeBlock(std::size_t size, BlockUse use) {
   if (size < kMappedMinimum) return allocateFromHeap(size);
-  if (void* const kept = FreedMappings::instance().take(mappedSize(size), use)) return kept;
   void* block =
       mmap(nullptr, mappedSize(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) throw std::bad_alloc();
@@ -116,11 +62,11 @@ void* allocateLargeBlock(std::size_t size, BlockUse use) {
   return block;
 }
 
-void freeLargeBlock(void* block, std::size_t size, BlockUse use) noexcept {
+void freeLargeBlock(void* block, std::size_t size, BlockUse /*use*/) noexcept {
   if (block == nullptr) return;
   if (size < kMappedMinimum) {
     std::free(block);
-  } else if (!FreedMappings::instance().keep(block, mappedSize(size), use)) {
+  } else {
     munmap(block, mappedSize(size));
   }
 }

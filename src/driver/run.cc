@@ -79,9 +79,9 @@ void compare(RunContext& run, const RunEnvironment& environment) {
   {
     FileSink sink(output);
     // Large blocks, written in smaller pieces; smaller ones for small listings, whose run is over
-    // before the first-touch page faults of a large block would pay. At most one huge page, so
-    // that the block can be a mapping that reading the listings released. The pairing thread whose
-    // section is next in turn writes it itself (see "Writing the output" in doc/performance.md).
+    // before the first-touch page faults of a large block would pay; at most one huge page. The
+    // pairing thread whose section is next in turn writes it itself (see "Writing the output" in
+    // doc/performance.md).
     constexpr std::size_t kSmallestBlock = 256 << 10;
     constexpr std::size_t kLargestBlock = 2 << 20;
     // A whole number of the smallest blocks, which is also the largest single write.
