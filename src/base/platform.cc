@@ -1,21 +1,126 @@
 #include "base/platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <mutex>
 #include <system_error>
 #include <vector>
 
-#if defined(__unix__) || defined(__APPLE__)
-#define QRVDIFF_HAVE_MMAP 1
+#if defined(_WIN32)
+#define QRVDIFF_WINDOWS 1
+#define QRVDIFF_HAVE_PAGE_MAPPING 1
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+#elif defined(__unix__) || defined(__APPLE__)
+#define QRVDIFF_POSIX 1
+#define QRVDIFF_HAVE_PAGE_MAPPING 1
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace qrvdiff {
+
+#if defined(QRVDIFF_WINDOWS)
+
+namespace {
+
+std::wstring wideFromUtf8(std::string_view text) {
+  if (text.empty()) return {};
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string utf8FromWide(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+                      nullptr, nullptr);
+  return text;
+}
+
+std::filesystem::path nativePath(const std::string& path) {
+  return std::filesystem::path(wideFromUtf8(path));
+}
+
+}  // namespace
+
+ProgramArguments::ProgramArguments(int count, char** words) {
+  int wideCount = 0;
+  LPWSTR* const wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+  if (wide != nullptr) {
+    for (int i = 0; i < wideCount; ++i) converted_.push_back(utf8FromWide(wide[i]));
+    LocalFree(wide);
+    for (const std::string& word : converted_) pointers_.push_back(word.c_str());
+  } else {
+    pointers_.assign(words, words + count);
+  }
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+  return _wfopen(wideFromUtf8(path).c_str(), wideFromUtf8(mode).c_str());
+}
+
+std::tm localTime(std::time_t time) {
+  std::tm local{};
+  if (localtime_s(&local, &time) != 0) return std::tm{};
+  return local;
+}
+
+#else
+
+namespace {
+std::filesystem::path nativePath(const std::string& path) {
+  return std::filesystem::path(path);
+}
+}  // namespace
+
+ProgramArguments::ProgramArguments(int count, char** words) : pointers_(words, words + count) {}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+std::tm localTime(std::time_t time) {
+  std::tm local{};
+#if defined(QRVDIFF_POSIX)
+  if (localtime_r(&time, &local) == nullptr) return std::tm{};
+#else
+  const std::tm* shared = std::localtime(&time);
+  if (shared == nullptr) return std::tm{};
+  local = *shared;
+#endif
+  return local;
+}
+
+#endif
+
+bool namesSameFile(const std::string& path1, const std::string& path2) {
+  std::error_code error;
+  return std::filesystem::equivalent(nativePath(path1), nativePath(path2), error);
+}
+
+void ignoreBrokenPipeSignal() {
+#if defined(SIGPIPE)
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
 
 namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -38,7 +143,45 @@ ByteBlock::ByteBlock(std::size_t minimumSize) {
   size_ = size;
 }
 
-#if defined(QRVDIFF_HAVE_MMAP)
+#if defined(QRVDIFF_HAVE_PAGE_MAPPING)
+
+namespace {
+
+// Fresh zeroed pages of `size` bytes, or nullptr.
+void* mapPages(std::size_t size) {
+#if defined(QRVDIFF_WINDOWS)
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+#else
+  void* const block =
+      mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return block == MAP_FAILED ? nullptr : block;
+#endif
+}
+
+void unmapPages(void* block, std::size_t size) noexcept {
+#if defined(QRVDIFF_WINDOWS)
+  (void)size;
+  VirtualFree(block, 0, MEM_RELEASE);
+#else
+  munmap(block, size);
+#endif
+}
+
+// Only a hint, where the system takes one without privileges; the block works either way.
+void adviseHugePages(void* block, std::size_t size, BlockUse use) {
+#if defined(MADV_HUGEPAGE)
+  const std::size_t smallPages = use == BlockUse::SparseStart ? kHugePage : 0;
+  if (size > smallPages) {
+    madvise(static_cast<char*>(block) + smallPages, size - smallPages, MADV_HUGEPAGE);
+  }
+#else
+  (void)block;
+  (void)size;
+  (void)use;
+#endif
+}
+
+}  // namespace
 
 // Mappings are made whole huge pages long: the system then places them on a huge-page boundary,
 // and every part of the block can be backed by huge pages.
@@ -101,18 +244,9 @@ class FreedMappings {
 void* allocateLargeBlock(std::size_t size, BlockUse use) {
   if (size < kMappedMinimum) return allocateFromHeap(size);
   if (void* const kept = FreedMappings::instance().take(mappedSize(size), use)) return kept;
-  void* block =
-      mmap(nullptr, mappedSize(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED) throw std::bad_alloc();
-#if defined(MADV_HUGEPAGE)
-  // Only a hint; the block works either way.
-  const std::size_t smallPages = use == BlockUse::SparseStart ? kHugePage : 0;
-  if (mappedSize(size) > smallPages) {
-    madvise(static_cast<char*>(block) + smallPages, mappedSize(size) - smallPages, MADV_HUGEPAGE);
-  }
-#else
-  (void)use;
-#endif
+  void* const block = mapPages(mappedSize(size));
+  if (block == nullptr) throw std::bad_alloc();
+  adviseHugePages(block, mappedSize(size), use);
   return block;
 }
 
@@ -121,9 +255,25 @@ void freeLargeBlock(void* block, std::size_t size, BlockUse use) noexcept {
   if (size < kMappedMinimum) {
     std::free(block);
   } else if (!FreedMappings::instance().keep(block, mappedSize(size), use)) {
-    munmap(block, mappedSize(size));
+    unmapPages(block, mappedSize(size));
   }
 }
+
+#else
+
+void* allocateLargeBlock(std::size_t size, BlockUse /*use*/) {
+  return allocateFromHeap(size);
+}
+
+void freeLargeBlock(void* block, std::size_t /*size*/, BlockUse /*use*/) noexcept {
+  std::free(block);
+}
+
+#endif
+
+// Positional reads and the state of an open file. Where the system offers no positional read
+// that leaves the stream's own position alone, files are read once, through their streams.
+#if defined(QRVDIFF_POSIX)
 
 namespace {
 FileState stateOf(const struct stat& status) {
@@ -169,14 +319,6 @@ std::size_t readAt(int descriptor, char* buffer, std::size_t size, std::uint64_t
 }
 
 #else
-
-void* allocateLargeBlock(std::size_t size, BlockUse /*use*/) {
-  return allocateFromHeap(size);
-}
-
-void freeLargeBlock(void* block, std::size_t /*size*/, BlockUse /*use*/) noexcept {
-  std::free(block);
-}
 
 std::optional<RereadableFile> rereadableFile(std::FILE* /*file*/) {
   return std::nullopt;
