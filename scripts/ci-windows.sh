@@ -71,7 +71,7 @@ wineserver=$(installed_command wineserver wineserver64)
 [ -n "$wineserver" ] || die "no wineserver command was found"
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 mkdir -p "$WINEPREFIX"
-"$wineserver" -p
+"$wineserver" -p 2>/dev/null || true  # one may be running for this prefix already
 "$wine" "$exe" -h >/dev/null 2>&1 || die "qrvdiff.exe -h fails under wine"
 runner=$root/$build/qrvdiff-wine
 printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$wine" "$exe" >"$runner"

@@ -1,5 +1,6 @@
 #include "base/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -20,7 +21,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 #elif defined(__unix__) || defined(__APPLE__)
 #define QRVDIFF_POSIX 1
@@ -273,7 +276,77 @@ void freeLargeBlock(void* block, std::size_t /*size*/, BlockUse /*use*/) noexcep
 
 // Positional reads and the state of an open file. Where the system offers no positional read
 // that leaves the stream's own position alone, files are read once, through their streams.
-#if defined(QRVDIFF_POSIX)
+#if defined(QRVDIFF_WINDOWS)
+
+namespace {
+
+HANDLE handleOf(int descriptor) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+}
+
+std::optional<FileState> stateOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
+  // The last write time counts 100 ns steps.
+  const std::uint64_t written = (std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) |
+                                information.ftLastWriteTime.dwLowDateTime;
+  return FileState{(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
+                   static_cast<std::int64_t>(written / 10'000'000),
+                   static_cast<std::int64_t>(written % 10'000'000 * 100)};
+}
+
+}  // namespace
+
+// A read at an offset moves the position of the handle it goes through, so the file is opened
+// again for those reads: the stream's own handle is left alone. That second handle stays open
+// until the process ends, as the stream does for the whole run.
+std::optional<RereadableFile> rereadableFile(std::FILE* file) {
+  const HANDLE handle = handleOf(_fileno(file));
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) return std::nullopt;
+  const HANDLE again =
+      ReOpenFile(handle, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (again == INVALID_HANDLE_VALUE) return std::nullopt;
+  const std::optional<FileState> state = stateOf(again);
+  const int descriptor =
+      state ? _open_osfhandle(reinterpret_cast<std::intptr_t>(again), _O_RDONLY) : -1;
+  if (descriptor < 0) {
+    CloseHandle(again);
+    return std::nullopt;
+  }
+  return RereadableFile{descriptor, *state};
+}
+
+std::optional<FileState> fileState(int descriptor) {
+  const HANDLE handle = handleOf(descriptor);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  return stateOf(handle);
+}
+
+std::size_t readAt(int descriptor, char* buffer, std::size_t size, std::uint64_t offset) {
+  const HANDLE handle = handleOf(descriptor);
+  std::size_t done = 0;
+  while (done < size) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size - done, 1 << 30));
+    DWORD count = 0;
+    if (!ReadFile(handle, buffer + done, wanted, &count, &at)) {
+      const DWORD failure = GetLastError();
+      if (failure == ERROR_HANDLE_EOF) break;
+      // A failure after some bytes is met again, and reported, by the read that asks for the rest.
+      if (done == 0) {
+        throw std::system_error(static_cast<int>(failure), std::system_category(), "ReadFile");
+      }
+      break;
+    }
+    if (count == 0) break;
+    done += count;
+  }
+  return done;
+}
+
+#elif defined(QRVDIFF_POSIX)
 
 namespace {
 FileState stateOf(const struct stat& status) {
