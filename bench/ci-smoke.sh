@@ -19,8 +19,8 @@ root=$(pwd)
 build=$(realpath -m "${1:-build-bench}")
 if [ ! -f "$build/CMakeCache.txt" ]; then
   echo "== configuring a Release build in $build"
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQRVDIFF_BUILD_TESTS=OFF \
-    -DQRVDIFF_BUILD_BENCHMARKS=ON >/dev/null
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQRVDIFF_WERROR=ON \
+    -DQRVDIFF_BUILD_TESTS=OFF -DQRVDIFF_BUILD_BENCHMARKS=AUTO >/dev/null
 fi
 echo "== building qrvdiff, gen_listings and bench_timer in $build"
 cmake --build "$build" -j2 --target qrvdiff gen_listings bench_timer >/dev/null

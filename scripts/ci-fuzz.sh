@@ -10,7 +10,7 @@ seconds=${QRVDIFF_FUZZ_SECONDS:-60}
 [ "$seconds" -gt 0 ] || { echo "ci-fuzz: QRVDIFF_FUZZ_SECONDS must be positive"; exit 2; }
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DQRVDIFF_BUILD_FUZZERS=ON \
-  -DQRVDIFF_BUILD_TESTS=OFF -DQRVDIFF_BUILD_BENCHMARKS=OFF >/dev/null
+  -DQRVDIFF_WERROR=ON -DQRVDIFF_BUILD_TESTS=OFF -DQRVDIFF_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j2 --target whole_run_fuzzer
 fuzzer="$build/fuzz/whole_run_fuzzer"
 

@@ -14,8 +14,9 @@ die() {
   exit 1
 }
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQRVDIFF_BUILD_TESTS=OFF \
-  -DQRVDIFF_BUILD_BENCHMARKS=OFF -DQRVDIFF_BUILD_FUZZERS=OFF -DQRVDIFF_COVERAGE=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQRVDIFF_WERROR=ON \
+  -DQRVDIFF_BUILD_TESTS=OFF -DQRVDIFF_BUILD_BENCHMARKS=OFF -DQRVDIFF_BUILD_FUZZERS=OFF \
+  -DQRVDIFF_COVERAGE=OFF >/dev/null
 cmake --build "$build" -j"$jobs"
 [ -f "$build/CPackConfig.cmake" ] ||
   die "no CPack configuration in $build: CMakeLists.txt must include cmake/Packaging.cmake"

@@ -17,7 +17,7 @@ run_suite() {  # name build-dir compile-flags link-flags
   local name=$1 build=$2 flags=$3 link=$4
   echo "== $name: building in $build"
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$link" \
+    -DQRVDIFF_WERROR=ON -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$link" \
     -DQRVDIFF_BUILD_TESTS=ON -DQRVDIFF_BUILD_BENCHMARKS=OFF -DQRVDIFF_BUILD_FUZZERS=OFF >/dev/null
   cmake --build "$build" -j2
 

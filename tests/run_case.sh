@@ -2,6 +2,9 @@
 # Runs one end-to-end case: a folder with the input listings, the command-line words and the
 # expected results. See tests/cases/README.md for the files a case may hold.
 # Usage: run_case.sh QRVDIFF_BINARY CASE_DIR
+# With QRVDIFF_CASE_LINE_ENDS=crlf (a Windows build) every line that the program writes, to
+# standard output, standard error or out.txt, must end in CR LF; the expected files, and check.sh,
+# then see each CR LF as the LF that they hold.
 set -u
 bin=$(realpath "$1")
 case_dir=$(realpath "$2")
@@ -22,6 +25,14 @@ stdout_target=actual_stdout
 "$bin" "${words[@]}" >"$stdout_target" 2>actual_stderr
 status=$?
 
+# Replaces each CR LF of file $1 with LF; fails when the file has an LF without a CR before it.
+from_crlf() {
+  perl -e 'local $/; my $t = <STDIN>; exit 1 if $t =~ /(?<!\r)\n/; $t =~ s/\r\n/\n/g; print $t' \
+    <"$1" >"$1.lf" && mv "$1.lf" "$1" && return
+  echo "--- $2 has a line end without CR"
+  failed=1
+}
+
 # The time of the run is the only text that differs between runs; it must have the fixed
 # 24-character form, and is then replaced by a placeholder.
 mask() {
@@ -29,6 +40,15 @@ mask() {
 }
 
 failed=0
+if [ "${QRVDIFF_CASE_LINE_ENDS:-lf}" = crlf ]; then
+  # Standard output is checked when it goes to the case's own folder, not to a device.
+  [ "${stdout_target#/}" = "$stdout_target" ] && from_crlf "$stdout_target" "standard output"
+  from_crlf actual_stderr "standard error"
+  # An output left as it was holds the line ends that the case gave it.
+  if [ -f out.txt ] && ! { [ -f existing_output ] && cmp -s existing_output out.txt; }; then
+    from_crlf out.txt "output file out.txt"
+  fi
+fi
 compare() {  # expected-file actual-file label
   if ! cmp -s "$1" "$2"; then
     echo "--- $3 differs (expected vs actual):"

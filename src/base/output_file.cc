@@ -170,7 +170,7 @@ FileHandle openTemporary(const std::string& target, const struct stat* replaced,
   if (descriptor < 0) return nullptr;
   FileHandle stream;
   if (replaced == nullptr || takeOver(descriptor, *replaced)) {
-    stream.reset(fdopen(descriptor, "wb"));
+    stream.reset(fdopen(descriptor, "w"));
   }
   if (!stream) {
     close(descriptor);
@@ -198,7 +198,7 @@ bool OutputFile::open(const std::string& path) {
       return true;
     }
   }
-  stream_.reset(std::fopen(path.c_str(), "wb"));
+  stream_.reset(openFile(path, "w"));
   return stream_ != nullptr;
 }
 
@@ -228,7 +228,7 @@ void OutputFile::abandon() noexcept {
 
 bool OutputFile::open(const std::string& path) {
   abandon();
-  stream_.reset(std::fopen(path.c_str(), "wb"));
+  stream_.reset(openFile(path, "w"));
   return stream_ != nullptr;
 }
 

@@ -18,6 +18,8 @@ namespace qrvdiff {
 // other names (hard links), one whose owner could not be kept, one in a directory where no file
 // can be made, and everything on a platform without the POSIX calls this needs.
 //
+// The stream is in text mode: on Windows each "\n" is written as CR LF, as on standard output.
+//
 // At most one output file of a process is written under a temporary name at a time: the signal
 // handler knows one name.
 class OutputFile {

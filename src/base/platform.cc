@@ -1,20 +1,128 @@
 #include "base/platform.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <system_error>
 #include <vector>
 
-#if defined(__unix__) || defined(__APPLE__)
-#define QRVDIFF_HAVE_MMAP 1
+#if defined(_WIN32)
+#define QRVDIFF_WINDOWS 1
+#define QRVDIFF_HAVE_PAGE_MAPPING 1
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// After windows.h, which they need.
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+#elif defined(__unix__) || defined(__APPLE__)
+#define QRVDIFF_POSIX 1
+#define QRVDIFF_HAVE_PAGE_MAPPING 1
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace qrvdiff {
+
+#if defined(QRVDIFF_WINDOWS)
+
+namespace {
+
+std::wstring wideFromUtf8(std::string_view text) {
+  if (text.empty()) return {};
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string utf8FromWide(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+                      nullptr, nullptr);
+  return text;
+}
+
+std::filesystem::path nativePath(const std::string& path) {
+  return std::filesystem::path(wideFromUtf8(path));
+}
+
+}  // namespace
+
+ProgramArguments::ProgramArguments(int count, char** words) {
+  int wideCount = 0;
+  LPWSTR* const wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+  if (wide != nullptr) {
+    for (int i = 0; i < wideCount; ++i) converted_.push_back(utf8FromWide(wide[i]));
+    LocalFree(wide);
+    for (const std::string& word : converted_) pointers_.push_back(word.c_str());
+  } else {
+    pointers_.assign(words, words + count);
+  }
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+  return _wfopen(wideFromUtf8(path).c_str(), wideFromUtf8(mode).c_str());
+}
+
+std::tm localTime(std::time_t time) {
+  std::tm local{};
+  if (localtime_s(&local, &time) != 0) return std::tm{};
+  return local;
+}
+
+#else
+
+namespace {
+std::filesystem::path nativePath(const std::string& path) {
+  return std::filesystem::path(path);
+}
+}  // namespace
+
+ProgramArguments::ProgramArguments(int count, char** words) : pointers_(words, words + count) {}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+std::tm localTime(std::time_t time) {
+  std::tm local{};
+#if defined(QRVDIFF_POSIX)
+  if (localtime_r(&time, &local) == nullptr) return std::tm{};
+#else
+  const std::tm* shared = std::localtime(&time);
+  if (shared == nullptr) return std::tm{};
+  local = *shared;
+#endif
+  return local;
+}
+
+#endif
+
+bool namesSameFile(const std::string& path1, const std::string& path2) {
+  std::error_code error;
+  return std::filesystem::equivalent(nativePath(path1), nativePath(path2), error);
+}
+
+void ignoreBrokenPipeSignal() {
+#if defined(SIGPIPE)
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
 
 namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -37,7 +145,45 @@ ByteBlock::ByteBlock(std::size_t minimumSize) {
   size_ = size;
 }
 
-#if defined(QRVDIFF_HAVE_MMAP)
+#if defined(QRVDIFF_HAVE_PAGE_MAPPING)
+
+namespace {
+
+// Fresh zeroed pages of `size` bytes, or nullptr.
+void* mapPages(std::size_t size) {
+#if defined(QRVDIFF_WINDOWS)
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+#else
+  void* const block =
+      mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return block == MAP_FAILED ? nullptr : block;
+#endif
+}
+
+void unmapPages(void* block, std::size_t size) noexcept {
+#if defined(QRVDIFF_WINDOWS)
+  (void)size;
+  VirtualFree(block, 0, MEM_RELEASE);
+#else
+  munmap(block, size);
+#endif
+}
+
+// Only a hint, where the system takes one without privileges; the block works either way.
+void adviseHugePages(void* block, std::size_t size, BlockUse use) {
+#if defined(MADV_HUGEPAGE)
+  const std::size_t smallPages = use == BlockUse::SparseStart ? kHugePage : 0;
+  if (size > smallPages) {
+    madvise(static_cast<char*>(block) + smallPages, size - smallPages, MADV_HUGEPAGE);
+  }
+#else
+  (void)block;
+  (void)size;
+  (void)use;
+#endif
+}
+
+}  // namespace
 
 // Mappings are made whole huge pages long: the system then places them on a huge-page boundary,
 // and every part of the block can be backed by huge pages.
@@ -47,18 +193,9 @@ std::size_t mappedSize(std::size_t size) {
 
 void* allocateLargeBlock(std::size_t size, BlockUse use) {
   if (size < kMappedMinimum) return allocateFromHeap(size);
-  void* block =
-      mmap(nullptr, mappedSize(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED) throw std::bad_alloc();
-#if defined(MADV_HUGEPAGE)
-  // Only a hint; the block works either way.
-  const std::size_t smallPages = use == BlockUse::SparseStart ? kHugePage : 0;
-  if (mappedSize(size) > smallPages) {
-    madvise(static_cast<char*>(block) + smallPages, mappedSize(size) - smallPages, MADV_HUGEPAGE);
-  }
-#else
-  (void)use;
-#endif
+  void* const block = mapPages(mappedSize(size));
+  if (block == nullptr) throw std::bad_alloc();
+  adviseHugePages(block, mappedSize(size), use);
   return block;
 }
 
@@ -67,9 +204,95 @@ void freeLargeBlock(void* block, std::size_t size, BlockUse /*use*/) noexcept {
   if (size < kMappedMinimum) {
     std::free(block);
   } else {
-    munmap(block, mappedSize(size));
+    unmapPages(block, mappedSize(size));
   }
 }
+
+#else
+
+void* allocateLargeBlock(std::size_t size, BlockUse /*use*/) {
+  return allocateFromHeap(size);
+}
+
+void freeLargeBlock(void* block, std::size_t /*size*/, BlockUse /*use*/) noexcept {
+  std::free(block);
+}
+
+#endif
+
+// Positional reads and the state of an open file. Where the system offers no positional read
+// that leaves the stream's own position alone, files are read once, through their streams.
+#if defined(QRVDIFF_WINDOWS)
+
+namespace {
+
+HANDLE handleOf(int descriptor) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+}
+
+std::optional<FileState> stateOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
+  // The last write time counts 100 ns steps.
+  const std::uint64_t written = (std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) |
+                                information.ftLastWriteTime.dwLowDateTime;
+  return FileState{(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
+                   static_cast<std::int64_t>(written / 10'000'000),
+                   static_cast<std::int64_t>(written % 10'000'000 * 100)};
+}
+
+}  // namespace
+
+// A read at an offset moves the position of the handle it goes through, so the file is opened
+// again for those reads: the stream's own handle is left alone. That second handle stays open
+// until the process ends, as the stream does for the whole run.
+std::optional<RereadableFile> rereadableFile(std::FILE* file) {
+  const HANDLE handle = handleOf(_fileno(file));
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) return std::nullopt;
+  const HANDLE again =
+      ReOpenFile(handle, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (again == INVALID_HANDLE_VALUE) return std::nullopt;
+  const std::optional<FileState> state = stateOf(again);
+  const int descriptor =
+      state ? _open_osfhandle(reinterpret_cast<std::intptr_t>(again), _O_RDONLY) : -1;
+  if (descriptor < 0) {
+    CloseHandle(again);
+    return std::nullopt;
+  }
+  return RereadableFile{descriptor, *state};
+}
+
+std::optional<FileState> fileState(int descriptor) {
+  const HANDLE handle = handleOf(descriptor);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  return stateOf(handle);
+}
+
+std::size_t readAt(int descriptor, char* buffer, std::size_t size, std::uint64_t offset) {
+  const HANDLE handle = handleOf(descriptor);
+  std::size_t done = 0;
+  while (done < size) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size - done, 1 << 30));
+    DWORD count = 0;
+    if (!ReadFile(handle, buffer + done, wanted, &count, &at)) {
+      const DWORD failure = GetLastError();
+      if (failure == ERROR_HANDLE_EOF) break;
+      // A failure after some bytes is met again, and reported, by the read that asks for the rest.
+      if (done == 0) {
+        throw std::system_error(static_cast<int>(failure), std::system_category(), "ReadFile");
+      }
+      break;
+    }
+    if (count == 0) break;
+    done += count;
+  }
+  return done;
+}
+
+#elif defined(QRVDIFF_POSIX)
 
 namespace {
 FileState stateOf(const struct stat& status) {
@@ -115,14 +338,6 @@ std::size_t readAt(int descriptor, char* buffer, std::size_t size, std::uint64_t
 }
 
 #else
-
-void* allocateLargeBlock(std::size_t size, BlockUse /*use*/) {
-  return allocateFromHeap(size);
-}
-
-void freeLargeBlock(void* block, std::size_t /*size*/, BlockUse /*use*/) noexcept {
-  std::free(block);
-}
 
 std::optional<RereadableFile> rereadableFile(std::FILE* /*file*/) {
   return std::nullopt;

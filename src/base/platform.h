@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <limits>
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -14,7 +16,36 @@
 namespace qrvdiff {
 
 // The few places where the program asks the operating system for more than the standard library
-// offers. Each has a portable fallback, chosen at build time.
+// offers, with a POSIX and a Windows part. Each has a portable fallback, chosen at build time.
+
+// The program's arguments as UTF-8 words. On Windows they are taken from the wide command line,
+// so that any file name survives; elsewhere they are the words as given.
+class ProgramArguments {
+ public:
+  ProgramArguments(int count, char** words);
+  int count() const { return static_cast<int>(pointers_.size()); }
+  const char* const* words() const { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> converted_;  // empty where the words are used as given
+  std::vector<const char*> pointers_;
+};
+
+// Opens the file named by a UTF-8 path, as std::fopen does with `mode`. On Windows the name is
+// converted to the system's wide characters, and text mode ("r", "w") turns each "\n" into CR LF
+// on writing; elsewhere text and binary mode are the same.
+std::FILE* openFile(const std::string& path, const char* mode);
+
+// Whether two UTF-8 paths name the same existing file (through links and other names).
+bool namesSameFile(const std::string& path1, const std::string& path2);
+
+// Makes a write to a pipe whose reader has gone fail like any other failed write, instead of
+// ending the process with a signal, where the system has that signal.
+void ignoreBrokenPipeSignal();
+
+// `time` broken down into the local time, in an object of the caller's own (std::localtime
+// returns one shared by every caller); all fields 0 when it cannot be told.
+std::tm localTime(std::time_t time);
 
 // Memory for the big, long-lived stores of a listing. Where the platform offers it, such blocks
 // are backed by huge pages: the first touch of memory costs a page fault per page, and a 2 MiB

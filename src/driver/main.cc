@@ -1,5 +1,7 @@
+#include "base/platform.h"
 #include "driver/run.h"
 
 int main(int argc, char** argv) {
-  return qrvdiff::runQrvdiff(argc, argv);
+  const qrvdiff::ProgramArguments arguments(argc, argv);
+  return qrvdiff::runQrvdiff(arguments.count(), arguments.words());
 }

@@ -1,17 +1,14 @@
 #include "driver/run.h"
 
 #include <algorithm>
-#include <csignal>
 #include <ctime>
 #include <exception>
 #include <memory>
 #include <new>
-#if __has_include(<unistd.h>)
-#include <unistd.h>  // _POSIX_VERSION
-#endif
 
 #include "base/error.h"
 #include "base/output_file.h"
+#include "base/platform.h"
 #include "base/version.h"
 #include "compare/pairing_schedule.h"
 #include "compare/tallies.h"
@@ -33,22 +30,6 @@ struct RunContext {
   ListingInputs inputs;
   OutputFile outputFile;  // not open when the output is standard output
 };
-
-// The local time, broken down into a result of the caller's own: std::localtime returns one
-// object shared by every caller in the process.
-std::tm localTime(std::time_t time) {
-  std::tm local{};
-#if defined(_WIN32)
-  if (localtime_s(&local, &time) != 0) return std::tm{};
-#elif defined(_POSIX_VERSION)
-  if (localtime_r(&time, &local) == nullptr) return std::tm{};
-#else
-  const std::tm* shared = std::localtime(&time);
-  if (shared == nullptr) return std::tm{};
-  local = *shared;
-#endif
-  return local;
-}
 
 std::string currentTimeText() {
   return asctimeText(localTime(std::time(nullptr)));
@@ -153,10 +134,8 @@ int runQrvdiff(int argumentCount, const char* const* arguments, const RunEnviron
 }
 
 int runQrvdiff(int argumentCount, const char* const* arguments) {
-#if defined(SIGPIPE)
   // A reader that goes away is a failed write like any other: reported, with status 255.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
+  ignoreBrokenPipeSignal();
   return runQrvdiff(argumentCount, arguments, RunEnvironment{});
 }
 

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <exception>
-#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -20,14 +19,13 @@ namespace qrvdiff {
 namespace {
 
 FileHandle openInput(const std::string& path) {
-  FileHandle file(std::fopen(path.c_str(), "rb"));
+  FileHandle file(openFile(path, "rb"));
   if (!file) throw Error("Cannot open file \"" + path + "\"");
   return file;
 }
 
 bool isSameFile(const std::string& inputPath, const std::string& outputPath) {
-  std::error_code error;
-  return !outputPath.empty() && std::filesystem::equivalent(inputPath, outputPath, error);
+  return !outputPath.empty() && namesSameFile(inputPath, outputPath);
 }
 
 // Prepares `listing` for reading from `file`: when the file can be read again, and will not be
@@ -393,7 +391,7 @@ void readBothListings(const std::string& inputPath1, const std::string& inputPat
   // Listing 1 is read beside listing 2 only when it can be read a second time, should listing 2
   // show that the first reading went wrong.
   FileHandle stream1;
-  if (rereadable2) stream1.reset(std::fopen(inputPath1.c_str(), "rb"));
+  if (rereadable2) stream1.reset(openFile(inputPath1, "rb"));
   auto ahead = std::make_unique<ReadAhead>();
   if (stream1 && prepareListing(stream1.get(), inputPath1, outputPath, *ahead->listing)) {
     ReadingAtOnce reading(inputPath1, outputPath, inputs, reader2, stream1, std::move(ahead),

@@ -14,4 +14,6 @@ mkfifo reader_gone
 }
 status=$(cat status.txt)
 [ "$status" = 255 ] || { echo "status $status"; exit 1; }
-printf '*** qrvdiff error: Could not close output profile file\n' | cmp - stderr.txt
+line_end='\n'
+[ "${QRVDIFF_CASE_LINE_ENDS:-lf}" = crlf ] && line_end='\r\n'
+printf "*** qrvdiff error: Could not close output profile file$line_end" | cmp - stderr.txt
