@@ -1,0 +1,352 @@
+#include "summary/compared_summary.h"
+
+#include <string>
+
+#include "base/error.h"
+#include "listing/line_reader.h"
+
+namespace qrvdiff::summary {
+namespace {
+
+constexpr std::string_view kBannerRule =
+    "*****************************************************************************";
+constexpr std::string_view kComparedBanner =
+    "*             EXECUTION PROFILE LISTING (COMPARED by qrvdiff v";
+constexpr std::string_view kHeading = " HITS/TRUE      FALSE    LINE DESCRIPTION";
+constexpr std::string_view kTotalsTer = "TER                : ";
+constexpr std::size_t kStatusColumn = 11;  // 0-based; the status field is columns 11 to 21
+constexpr std::size_t kFirstMark = 10;
+constexpr std::size_t kSecondMark = 21;
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// Reads signed decimal numbers and literals from a line, left to right.
+class NumberCursor {
+ public:
+  explicit NumberCursor(std::string_view text) : text_(text) {}
+  bool literal(std::string_view expected) {
+    if (!startsWith(text_.substr(at_), expected)) return false;
+    at_ += expected.size();
+    return true;
+  }
+  bool number(std::int64_t& value) {
+    while (at_ < text_.size() && text_[at_] == ' ') ++at_;
+    const bool negative = at_ < text_.size() && text_[at_] == '-';
+    if (negative) ++at_;
+    const std::size_t first = at_;
+    std::int64_t result = 0;
+    while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9' && at_ - first < 18) {
+      result = result * 10 + (text_[at_++] - '0');
+    }
+    if (at_ == first) return false;
+    value = negative ? -result : result;
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+// " % ([a + b - c]covered/points)" of a function or file TER line; a is kept plus lost.
+bool readBracket(NumberCursor& cursor, Amounts& amounts) {
+  std::int64_t keptAndLost = 0;
+  if (!(cursor.literal(" % ([") && cursor.number(keptAndLost) && cursor.literal(" + ") &&
+        cursor.number(amounts.gained) && cursor.literal(" - ") && cursor.number(amounts.lost) &&
+        cursor.literal("]") && cursor.number(amounts.covered) && cursor.literal("/") &&
+        cursor.number(amounts.points) && cursor.literal(")"))) {
+    return false;
+  }
+  amounts.kept = keptAndLost - amounts.lost;
+  return true;
+}
+
+// The digits of the line number field (columns 24 to 29); 0 when it holds none.
+std::uint32_t sourceLine(std::string_view line) {
+  std::uint32_t number = 0;
+  for (std::size_t column = 24; column < 30 && column < line.size(); ++column) {
+    if (line[column] >= '0' && line[column] <= '9') number = number * 10 + (line[column] - '0');
+  }
+  return number;
+}
+
+std::string description(std::string_view line) {
+  std::size_t begin = 30;
+  while (begin < line.size() && line[begin] == ' ') ++begin;
+  return begin < line.size() ? std::string(line.substr(begin)) : std::string();
+}
+
+bool isFunctionLine(std::string_view line) {
+  return line.size() >= 40 && line.substr(30, 9) == "FUNCTION ";
+}
+bool isLineDirective(std::string_view line) {
+  return line.size() >= 36 && line.substr(30, 6) == "#line ";
+}
+
+class Reader {
+ public:
+  Reader(ByteSource& source, const std::string& path) : reader_(source, path) {}
+
+  ComparedSummary read() {
+    readHeader();
+    for (;;) {
+      expect(line().empty(), "an empty line before a file section or the SUMMARY block");
+      advance();
+      if (startsWith(line(), "MONITORED ")) {
+        readFileSection();
+      } else {
+        expect(line() == "SUMMARY", "a \"MONITORED \" line or \"SUMMARY\"");
+        readSummaryBlock();
+        return std::move(summary_);
+      }
+    }
+  }
+
+ private:
+  std::string_view line() const { return reader_.line(); }
+
+  [[noreturn]] void fail(std::string_view expected) const {
+    throw Error(reader_.path() + ":" + std::to_string(reader_.lineNumber()) +
+                ": not a compared listing: expected " + std::string(expected));
+  }
+  void expect(bool holds, std::string_view expected) const {
+    if (!holds) fail(expected);
+  }
+  // The next line; a listing that ends before its SUMMARY block is over is truncated.
+  void advance() {
+    switch (reader_.next()) {
+      case LineReader::Result::Line:
+        return;
+      case LineReader::Result::Malformed:
+        fail("a line of at most 4095 bytes, without NUL byte, ending in a line feed");
+      case LineReader::Result::End:
+        break;
+    }
+    throw Error(reader_.path() + ":" + std::to_string(reader_.lineNumber()) +
+                ": not a compared listing: it ends before its SUMMARY block is complete");
+  }
+  void advanceExpecting(bool (*test)(std::string_view), std::string_view expected) {
+    advance();
+    expect(test(line()), expected);
+  }
+  void advanceToPrefix(std::string_view prefix) {
+    advance();
+    if (!startsWith(line(), prefix))
+      fail("a line that begins with \"" + std::string(prefix) + "\"");
+  }
+  void advanceToEmpty() {
+    advance();
+    expect(line().empty(), "an empty line");
+  }
+
+  void readHeader() {
+    advance();
+    expect(line() == kBannerRule, "the banner of a compared listing (77 \"*\")");
+    advance();
+    advance();
+    advance();
+    expect(startsWith(line(), kComparedBanner),
+           "the banner line \"EXECUTION PROFILE LISTING (COMPARED by qrvdiff v...\"");
+    advance();
+    advance();
+    advance();
+    expect(line() == kBannerRule, "the end of the banner (77 \"*\")");
+    advanceToEmpty();
+    advanceToEmpty();
+    advanceToPrefix("Input profile 1       : ");
+    advanceToPrefix("Input profile 2       : ");
+    advanceToPrefix("Listing produced at   : ");
+    advanceToPrefix("Coverage view         : ");
+    reducedToFunctions_ = startsWith(line().substr(24), "Reduced to function coverage");
+    advanceToEmpty();
+    advanceToEmpty();
+    advance();
+  }
+
+  void readFileSection() {
+    FileSummary file;
+    file.path = std::string(monitoredPath(line()));
+    advanceToPrefix("INSTRUMENTATION MODE  : ");
+    const bool functionForm =
+        reducedToFunctions_ || line().substr(0, 30) == "INSTRUMENTATION MODE  : functi";
+    advanceToEmpty();
+    advance();
+    expect(line() == kHeading, "the column heading line");
+    advanceToPrefix("========================");
+    advanceToEmpty();
+    advance();
+    while (startsWith(line(), "#include ")) advance();
+    for (;;) {
+      if (isLineDirective(line())) advance();
+      if (!isFunctionLine(line())) break;
+      readFunctionSection(functionForm, file);
+    }
+    expect(line().empty(), "a FUNCTION line or the empty line that ends the functions");
+    advance();
+    NumberCursor ter(line());
+    std::int64_t percent = 0;
+    expect(ter.literal("***TER") && ter.number(percent) && readBracket(ter, file.amounts) &&
+               ter.literal(" of FILE "),
+           "the file's \"***TER\" line with amounts of difference");
+    advance();  // the statement line
+    advanceToPrefix("-----------------------");
+    advanceToEmpty();
+    advanceToEmpty();
+    advance();
+    if (!file.functions.empty()) summary_.files.push_back(std::move(file));
+  }
+
+  // Entered with the FUNCTION line; returns with the line after the function section.
+  void readFunctionSection(bool functionForm, FileSummary& file) {
+    FunctionSummary function;
+    const std::string_view head = line();
+    const std::string_view status = head.substr(kStatusColumn, 11);
+    if (status == "(not avail)") {
+      function.status = FunctionStatus::NotAvailable;
+      ++summary_.notAvailable;
+    } else if (status == "(different)") {
+      function.status = FunctionStatus::Different;
+      ++summary_.different;
+    } else {
+      expect(status == "           ",
+             "a status field of blanks, \"(not avail)\" or \"(different)\"");
+    }
+    const bool compared = function.status == FunctionStatus::Compared;
+    function.name = std::string(head.substr(39));
+    function.line = sourceLine(head);
+    if (compared) notePoint(head, kFirstMark, function);
+    if (functionForm) {
+      const bool covered = head.size() > 22 && head[22] == ' ';
+      function.amounts.points = 1;
+      function.amounts.covered = covered ? 1 : 0;
+      function.amounts.kept = compared && covered && head[kFirstMark] != '^' ? 1 : 0;
+      function.amounts.gained = static_cast<std::int64_t>(function.gainedPoints.size());
+      function.amounts.lost = static_cast<std::int64_t>(function.lostPoints.size());
+      advance();
+    } else {
+      readFunctionBody(compared, function);
+    }
+    if (!compared || !function.lostPoints.empty() || !function.gainedPoints.empty()) {
+      file.functions.push_back(std::move(function));
+    }
+  }
+
+  void readFunctionBody(bool compared, FunctionSummary& function) {
+    auto take = [&](std::string_view bodyLine, const char*) {
+      if (compared) {
+        notePoint(bodyLine, kFirstMark, function);
+        notePoint(bodyLine, kSecondMark, function);
+      }
+    };
+    while (!reader_.readUntilEmptyLine(take)) {
+      advance();
+      if (line().empty()) break;
+      take(line(), nullptr);
+    }
+    advance();
+    NumberCursor ter(line());
+    std::int64_t percent = 0;
+    if (compared) {
+      expect(ter.literal("***TER") && ter.number(percent) && readBracket(ter, function.amounts) &&
+                 ter.literal(" of FUNCTION "),
+             "the function's \"***TER\" line with amounts of difference");
+      expect(function.amounts.lost == static_cast<std::int64_t>(function.lostPoints.size()) &&
+                 function.amounts.gained == static_cast<std::int64_t>(function.gainedPoints.size()),
+             "as many \"v\" and \"^\" marks as the function's \"***TER\" line counts");
+    } else {
+      expect(startsWith(line(), "***TER"), "the function's \"***TER\" line");
+      readAsParsed(line(), function.amounts);
+    }
+    advance();  // the statement line
+    advanceToPrefix("---------------------");
+    advanceToEmpty();
+    advance();
+  }
+
+  // A "v" or "^" in a mark column of a compared function's line is a lost or gained point.
+  static void notePoint(std::string_view text, std::size_t column, FunctionSummary& function) {
+    if (text.size() <= column) return;
+    const char mark = text[column];
+    if (mark != 'v' && mark != '^') return;
+    auto& points = mark == 'v' ? function.lostPoints : function.gainedPoints;
+    points.push_back({sourceLine(text), static_cast<std::uint8_t>(column + 1), description(text)});
+  }
+
+  // The covered count after the first "(" and the point count after the first "/", as a
+  // function's own TER line states them.
+  static void readAsParsed(std::string_view terLine, Amounts& amounts) {
+    const std::size_t open = terLine.find('(');
+    if (open != std::string_view::npos)
+      NumberCursor(terLine.substr(open + 1)).number(amounts.covered);
+    const std::size_t slash = terLine.find('/');
+    if (slash != std::string_view::npos)
+      NumberCursor(terLine.substr(slash + 1)).number(amounts.points);
+  }
+
+  void readSummaryBlock() {
+    advance();
+    expect(line() == "=======", "\"=======\" under \"SUMMARY\"");
+    advanceToEmpty();
+    advanceToPrefix("Source files       : ");
+    advanceToPrefix("Headers extracted  : ");
+    advanceToPrefix("Source lines       : ");
+    advanceToEmpty();
+    advanceToPrefix("Functions compared : ");
+    NumberCursor compared(line().substr(21));
+    expect(compared.number(summary_.functionsCompared), "a number after \"Functions compared : \"");
+    advanceToPrefix(kTotalsTer);
+    NumberCursor ter(line().substr(kTotalsTer.size()));
+    Amounts& totals = summary_.totals;
+    std::int64_t keptAndLost = 0;
+    expect(ter.number(summary_.percent) && ter.literal(" % ([") && ter.number(keptAndLost) &&
+               ter.literal(" + ") && ter.number(totals.gained) && ter.literal(" - ") &&
+               ter.number(totals.lost) && ter.literal("] ") && ter.number(totals.covered) &&
+               ter.literal("/") && ter.number(totals.points) && ter.literal(")"),
+           "the totals' \"TER\" line with amounts of difference");
+    totals.kept = keptAndLost - totals.lost;
+    advanceToPrefix(kTotalsTer);
+    advanceToEmpty();
+    advanceToPrefix("Functions all      : ");
+    NumberCursor all(line().substr(21));
+    expect(all.number(summary_.functionsAll), "a number after \"Functions all      : \"");
+    advanceToPrefix(kTotalsTer);
+    advanceToPrefix(kTotalsTer);
+    const LineReader::Result after = reader_.next();
+    if (after == LineReader::Result::Malformed) {
+      fail("a line of at most 4095 bytes, without NUL byte, ending in a line feed");
+    }
+    expect(after == LineReader::Result::End, "the end of the listing after its SUMMARY block");
+  }
+
+  LineReader reader_;
+  ComparedSummary summary_;
+  bool reducedToFunctions_ = false;
+};
+
+}  // namespace
+
+ComparedSummary readComparedSummary(ByteSource& source, const std::string& path) {
+  return Reader(source, path).read();
+}
+
+std::string_view monitoredPath(std::string_view monitoredLine) {
+  constexpr std::string_view kLong = "MONITORED SOURCE FILE : ";
+  if (startsWith(monitoredLine, kLong)) return monitoredLine.substr(kLong.size());
+  return monitoredLine.substr(std::string_view("MONITORED ").size());
+}
+
+std::string_view statusName(FunctionStatus status) {
+  switch (status) {
+    case FunctionStatus::NotAvailable:
+      return "not_available";
+    case FunctionStatus::Different:
+      return "different";
+    case FunctionStatus::Compared:
+      break;
+  }
+  return "compared";
+}
+
+}  // namespace qrvdiff::summary

@@ -1,0 +1,245 @@
+#include "summary/formats.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "summary/escape.h"
+
+namespace qrvdiff::summary {
+namespace {
+
+std::string number(std::int64_t value) {
+  return std::to_string(value);
+}
+
+// printf into `out`, for short fixed-width pieces.
+template <typename... Args>
+void appendFormatted(std::string& out, const char* format, Args... args) {
+  char piece[128];
+  const int length = std::snprintf(piece, sizeof piece, format, args...);
+  if (length > 0) out.append(piece, std::min<std::size_t>(length, sizeof piece - 1));
+}
+
+struct Colours {
+  std::string_view red, green, bold, reset;
+};
+Colours coloursFor(bool on) {
+  if (!on) return {};
+  return {"\x1b[31m", "\x1b[32m", "\x1b[1m", "\x1b[0m"};
+}
+
+void appendAmounts(std::string& out, const Amounts& amounts) {
+  out += "kept " + number(amounts.kept) + ", gained " + number(amounts.gained) + ", lost " +
+         number(amounts.lost) + ", covered " + number(amounts.covered) + " of " +
+         number(amounts.points);
+}
+
+void appendTextPoints(std::string& out, const std::vector<ChangedPoint>& points,
+                      std::string_view label, std::string_view colour, const Colours& colours) {
+  for (const ChangedPoint& point : points) {
+    out += "      ";
+    out += colour;
+    out += label;
+    out += colours.reset;
+    appendFormatted(out, "  line %6u  col %u  ", static_cast<unsigned>(point.line),
+                    static_cast<unsigned>(point.markColumn));
+    out += point.text;
+    out += '\n';
+  }
+}
+
+}  // namespace
+
+void writeText(const ComparedSummary& summary, const FormatOptions& options, std::string& out) {
+  const Colours colours = coloursFor(options.colour);
+  const Amounts& totals = summary.totals;
+  if (totals.lost > 0) {
+    out += colours.red;
+    out += "Coverage lost at " + number(totals.lost) + " point" + (totals.lost == 1 ? "" : "s");
+  } else {
+    out += colours.green;
+    out += "No coverage lost";
+  }
+  out += colours.reset;
+  out += "\nFunctions compared : " + number(summary.functionsCompared) + " of " +
+         number(summary.functionsAll) + " (not available " + number(summary.notAvailable) +
+         ", different " + number(summary.different) + ")\n";
+  out += "Points covered     : " + number(totals.covered) + " of " + number(totals.points) + ", " +
+         number(summary.percent) + " %\n";
+  out += "Kept, gained, lost : " + number(totals.kept) + ", " + number(totals.gained) + ", " +
+         number(totals.lost) + "\n";
+  for (const FileSummary& file : summary.files) {
+    out += '\n';
+    out += colours.bold;
+    out += file.path;
+    out += colours.reset;
+    out += "  (";
+    appendAmounts(out, file.amounts);
+    out += ")\n";
+    for (const FunctionSummary& function : file.functions) {
+      appendFormatted(out, "  line %6u  ", static_cast<unsigned>(function.line));
+      out += "FUNCTION " + function.name + "  (";
+      if (function.status == FunctionStatus::Compared) {
+        appendAmounts(out, function.amounts);
+      } else {
+        out += function.status == FunctionStatus::Different ? "different" : "not available";
+        out += ", covered " + number(function.amounts.covered) + " of " +
+               number(function.amounts.points);
+      }
+      out += ")\n";
+      appendTextPoints(out, function.lostPoints, "lost  ", colours.red, colours);
+      appendTextPoints(out, function.gainedPoints, "gained", colours.green, colours);
+    }
+  }
+}
+
+namespace {
+
+void appendJsonKey(std::string& out, std::string_view key) {
+  out += '"';
+  out += key;
+  out += "\":";
+}
+void appendJsonText(std::string& out, std::string_view key, std::string_view value) {
+  appendJsonKey(out, key);
+  out += '"';
+  appendJsonString(out, value);
+  out += '"';
+}
+void appendJsonNumber(std::string& out, std::string_view key, std::int64_t value) {
+  appendJsonKey(out, key);
+  out += number(value);
+}
+void appendJsonAmounts(std::string& out, const Amounts& amounts) {
+  appendJsonNumber(out, "kept", amounts.kept);
+  out += ',';
+  appendJsonNumber(out, "gained", amounts.gained);
+  out += ',';
+  appendJsonNumber(out, "lost", amounts.lost);
+  out += ',';
+  appendJsonNumber(out, "covered", amounts.covered);
+  out += ',';
+  appendJsonNumber(out, "points", amounts.points);
+}
+void appendJsonPoints(std::string& out, std::string_view key,
+                      const std::vector<ChangedPoint>& points) {
+  appendJsonKey(out, key);
+  out += '[';
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    if (i != 0) out += ',';
+    out += "\n        {";
+    appendJsonNumber(out, "line", points[i].line);
+    out += ',';
+    appendJsonNumber(out, "mark_column", points[i].markColumn);
+    out += ',';
+    appendJsonText(out, "text", points[i].text);
+    out += '}';
+  }
+  out += ']';
+}
+void appendJsonFunction(std::string& out, const FunctionSummary& function) {
+  out += "\n      {";
+  appendJsonText(out, "name", function.name);
+  out += ',';
+  appendJsonNumber(out, "line", function.line);
+  out += ',';
+  appendJsonText(out, "status", statusName(function.status));
+  out += ',';
+  appendJsonAmounts(out, function.amounts);
+  out += ',';
+  appendJsonPoints(out, "lost_points", function.lostPoints);
+  out += ',';
+  appendJsonPoints(out, "gained_points", function.gainedPoints);
+  out += '}';
+}
+
+}  // namespace
+
+void writeJson(const ComparedSummary& summary, std::string& out) {
+  out += "{\n  ";
+  appendJsonKey(out, "totals");
+  out += '{';
+  appendJsonNumber(out, "functions_compared", summary.functionsCompared);
+  out += ',';
+  appendJsonNumber(out, "functions_all", summary.functionsAll);
+  out += ',';
+  appendJsonAmounts(out, summary.totals);
+  out += ',';
+  appendJsonNumber(out, "percent", summary.percent);
+  out += "},\n  ";
+  appendJsonNumber(out, "not_available", summary.notAvailable);
+  out += ",\n  ";
+  appendJsonNumber(out, "different", summary.different);
+  out += ",\n  ";
+  appendJsonKey(out, "files");
+  out += '[';
+  for (std::size_t i = 0; i < summary.files.size(); ++i) {
+    const FileSummary& file = summary.files[i];
+    out += i == 0 ? "\n    {" : ",\n    {";
+    appendJsonText(out, "path", file.path);
+    out += ',';
+    appendJsonAmounts(out, file.amounts);
+    out += ',';
+    appendJsonKey(out, "functions");
+    out += '[';
+    for (std::size_t j = 0; j < file.functions.size(); ++j) {
+      if (j != 0) out += ',';
+      appendJsonFunction(out, file.functions[j]);
+    }
+    out += "]}";
+  }
+  out += "]\n}\n";
+}
+
+namespace {
+
+// The functions with lost points, most lost points first; listing order among equals.
+std::vector<std::pair<const FileSummary*, const FunctionSummary*>> byLoss(
+    const ComparedSummary& summary) {
+  std::vector<std::pair<const FileSummary*, const FunctionSummary*>> losing;
+  for (const FileSummary& file : summary.files) {
+    for (const FunctionSummary& function : file.functions) {
+      if (!function.lostPoints.empty()) losing.emplace_back(&file, &function);
+    }
+  }
+  std::stable_sort(losing.begin(), losing.end(), [](const auto& a, const auto& b) {
+    return a.second->lostPoints.size() > b.second->lostPoints.size();
+  });
+  return losing;
+}
+
+}  // namespace
+
+void writeGithub(const ComparedSummary& summary, const FormatOptions& options, std::string& out) {
+  std::size_t written = 0;
+  std::size_t lostPoints = 0;
+  for (const auto& [file, function] : byLoss(summary)) {
+    for (const ChangedPoint& point : function->lostPoints) {
+      ++lostPoints;
+      if (written == options.maxAnnotations) continue;
+      ++written;
+      out += "::warning file=";
+      appendWorkflowProperty(out, file->path);
+      if (point.line != 0) out += ",line=" + number(point.line);
+      out += ",title=Coverage lost::";
+      std::string message = "Coverage lost (column " + number(point.markColumn) + ") in FUNCTION " +
+                            function->name + ": " + point.text;
+      appendWorkflowMessage(out, message);
+      out += '\n';
+    }
+  }
+  const Amounts& totals = summary.totals;
+  std::string message = "Coverage " + number(summary.percent) + " % (" + number(totals.covered) +
+                        "/" + number(totals.points) + " points): kept " + number(totals.kept) +
+                        ", gained " + number(totals.gained) + ", lost " + number(totals.lost) +
+                        "; " + number(summary.functionsCompared) + " of " +
+                        number(summary.functionsAll) + " functions compared; " +
+                        number(lostPoints - written) + " lost points without annotation";
+  out += "::notice title=Coverage summary::";
+  appendWorkflowMessage(out, message);
+  out += '\n';
+}
+
+}  // namespace qrvdiff::summary

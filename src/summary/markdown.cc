@@ -1,0 +1,120 @@
+#include <string_view>
+
+#include "summary/escape.h"
+#include "summary/formats.h"
+
+namespace qrvdiff::summary {
+namespace {
+
+constexpr std::size_t kCellLimit = 200;  // bytes of one name or description in a cell
+// Room kept free for the closing tags and the note on what was left out.
+constexpr std::size_t kReserve = 1500;
+
+std::string number(std::int64_t value) {
+  return std::to_string(value);
+}
+
+std::string cell(std::string_view text) {
+  std::string out;
+  appendMarkdownText(out, text, kCellLimit);
+  return out;
+}
+
+std::string statusText(FunctionStatus status) {
+  switch (status) {
+    case FunctionStatus::NotAvailable:
+      return "not available";
+    case FunctionStatus::Different:
+      return "different";
+    case FunctionStatus::Compared:
+      break;
+  }
+  return "compared";
+}
+
+// Appends `piece` unless it would leave less than the reserve; counts it as left out otherwise.
+class Budget {
+ public:
+  explicit Budget(std::string& out) : out_(out) {}
+  bool add(const std::string& piece) {
+    if (out_.size() + piece.size() + kReserve > kMarkdownLimit) return false;
+    out_ += piece;
+    return true;
+  }
+
+ private:
+  std::string& out_;
+};
+
+void appendTotals(const ComparedSummary& summary, std::string& out) {
+  const Amounts& totals = summary.totals;
+  if (totals.lost > 0) {
+    out += "**Coverage lost** at " + number(totals.lost) + " measurement point" +
+           (totals.lost == 1 ? "" : "s") + "; coverage is " + number(summary.percent) + " %.\n\n";
+  } else {
+    out += "**No coverage lost**; coverage is " + number(summary.percent) + " %.\n\n";
+  }
+  out +=
+      "| Functions compared | Functions | Not available | Different | Kept | Gained | Lost | "
+      "Covered | Points | Percent |\n|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+  out += "| " + number(summary.functionsCompared) + " | " + number(summary.functionsAll) + " | " +
+         number(summary.notAvailable) + " | " + number(summary.different) + " | " +
+         number(totals.kept) + " | " + number(totals.gained) + " | " + number(totals.lost) + " | " +
+         number(totals.covered) + " | " + number(totals.points) + " | " + number(summary.percent) +
+         " % |\n";
+}
+
+}  // namespace
+
+void writeMarkdown(const ComparedSummary& summary, std::string& out) {
+  const std::size_t start = out.size();
+  std::string report;
+  appendTotals(summary, report);
+  Budget budget(report);
+  std::size_t rowsLeftOut = 0;
+  std::size_t pointsLeftOut = 0;
+  std::size_t lostPoints = 0;
+  for (const FileSummary& file : summary.files) {
+    for (const FunctionSummary& function : file.functions) lostPoints += function.lostPoints.size();
+  }
+  if (!summary.files.empty()) {
+    report +=
+        "\n| File | Function | Line | Status | Kept | Gained | Lost |\n"
+        "|---|---|---:|---|---:|---:|---:|\n";
+    for (const FileSummary& file : summary.files) {
+      for (const FunctionSummary& function : file.functions) {
+        if (!budget.add("| " + cell(file.path) + " | " + cell(function.name) + " | " +
+                        number(function.line) + " | " + statusText(function.status) + " | " +
+                        number(function.amounts.kept) + " | " + number(function.amounts.gained) +
+                        " | " + number(function.amounts.lost) + " |\n")) {
+          ++rowsLeftOut;
+        }
+      }
+    }
+  }
+  if (lostPoints > 0) {
+    report += "\n<details><summary>Lost points (" + number(static_cast<std::int64_t>(lostPoints)) +
+              ")</summary>\n\n";
+    for (const FileSummary& file : summary.files) {
+      for (const FunctionSummary& function : file.functions) {
+        for (const ChangedPoint& point : function.lostPoints) {
+          if (!budget.add("- " + cell(file.path) + " line " + number(point.line) + ", column " +
+                          number(point.markColumn) + ", " + cell(function.name) + ": " +
+                          cell(point.text) + "\n")) {
+            ++pointsLeftOut;
+          }
+        }
+      }
+    }
+    report += "\n</details>\n";
+  }
+  if (rowsLeftOut > 0 || pointsLeftOut > 0) {
+    report += "\n_Left out to stay under " + number(kMarkdownLimit) +
+              " characters: " + number(static_cast<std::int64_t>(rowsLeftOut)) +
+              " function rows and " + number(static_cast<std::int64_t>(pointsLeftOut)) +
+              " lost points._\n";
+  }
+  out.insert(start, report);
+}
+
+}  // namespace qrvdiff::summary
