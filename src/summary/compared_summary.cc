@@ -72,10 +72,10 @@ std::uint32_t sourceLine(std::string_view line) {
   return number;
 }
 
-std::string description(std::string_view line) {
+std::string_view description(std::string_view line) {
   std::size_t begin = 30;
   while (begin < line.size() && line[begin] == ' ') ++begin;
-  return begin < line.size() ? std::string(line.substr(begin)) : std::string();
+  return begin < line.size() ? line.substr(begin) : std::string_view();
 }
 
 bool isFunctionLine(std::string_view line) {
@@ -200,7 +200,12 @@ class Reader {
 
   // Entered with the FUNCTION line; returns with the line after the function section.
   void readFunctionSection(bool functionForm, FileSummary& file) {
-    FunctionSummary function;
+    // One record reused for every function: most are neither kept nor need an allocation.
+    FunctionSummary& function = scratch_;
+    function.status = FunctionStatus::Compared;
+    function.amounts = Amounts();
+    function.lostPoints.clear();
+    function.gainedPoints.clear();
     const std::string_view head = line();
     const std::string_view status = head.substr(kStatusColumn, 11);
     if (status == "(not avail)") {
@@ -214,7 +219,7 @@ class Reader {
              "a status field of blanks, \"(not avail)\" or \"(different)\"");
     }
     const bool compared = function.status == FunctionStatus::Compared;
-    function.name = std::string(head.substr(39));
+    function.name.assign(head.substr(39));
     function.line = sourceLine(head);
     if (compared) notePoint(head, kFirstMark, function);
     if (functionForm) {
@@ -229,7 +234,7 @@ class Reader {
       readFunctionBody(compared, function);
     }
     if (!compared || !function.lostPoints.empty() || !function.gainedPoints.empty()) {
-      file.functions.push_back(std::move(function));
+      file.functions.push_back(function);
     }
   }
 
@@ -266,12 +271,20 @@ class Reader {
   }
 
   // A "v" or "^" in a mark column of a compared function's line is a lost or gained point.
-  static void notePoint(std::string_view text, std::size_t column, FunctionSummary& function) {
+  void notePoint(std::string_view text, std::size_t column, FunctionSummary& function) {
     if (text.size() <= column) return;
     const char mark = text[column];
     if (mark != 'v' && mark != '^') return;
     auto& points = mark == 'v' ? function.lostPoints : function.gainedPoints;
-    points.push_back({sourceLine(text), static_cast<std::uint8_t>(column + 1), description(text)});
+    const std::string_view words = description(text);
+    if (summary_.texts.size() + words.size() > UINT32_MAX) {
+      throw Error(reader_.path() + ":" + std::to_string(reader_.lineNumber()) +
+                  ": too many changed points to report");
+    }
+    points.push_back({sourceLine(text), static_cast<std::uint8_t>(column + 1),
+                      static_cast<std::uint32_t>(summary_.texts.size()),
+                      static_cast<std::uint32_t>(words.size())});
+    summary_.texts += words;
   }
 
   // The covered count after the first "(" and the point count after the first "/", as a
@@ -322,6 +335,7 @@ class Reader {
 
   LineReader reader_;
   ComparedSummary summary_;
+  FunctionSummary scratch_;
   bool reducedToFunctions_ = false;
 };
 

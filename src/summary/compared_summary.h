@@ -14,7 +14,9 @@ namespace summary {
 struct ChangedPoint {
   std::uint32_t line = 0;       // the source line number; 0 when the line shows none
   std::uint8_t markColumn = 0;  // 1-based: 11 after the HITS/TRUE counter, 22 after FALSE
-  std::string text;             // the description, from column 31 on without leading blanks
+  // The description, from column 31 on without leading blanks: ComparedSummary::text().
+  std::uint32_t textBegin = 0;
+  std::uint32_t textLength = 0;
 };
 
 enum class FunctionStatus { Compared, NotAvailable, Different };
@@ -54,6 +56,12 @@ struct ComparedSummary {
   std::int64_t different = 0;
   // Only the file sections with at least one function kept in FileSummary::functions.
   std::vector<FileSummary> files;
+  // The descriptions of all changed points, one after the other: one allocation for many.
+  std::string texts;
+
+  std::string_view text(const ChangedPoint& point) const {
+    return std::string_view(texts).substr(point.textBegin, point.textLength);
+  }
 };
 
 // Reads a compared listing front to back and keeps what a summary reports. Throws Error with

@@ -36,8 +36,9 @@ void appendAmounts(std::string& out, const Amounts& amounts) {
          number(amounts.points);
 }
 
-void appendTextPoints(std::string& out, const std::vector<ChangedPoint>& points,
-                      std::string_view label, std::string_view colour, const Colours& colours) {
+void appendTextPoints(const ComparedSummary& summary, std::string& out,
+                      const std::vector<ChangedPoint>& points, std::string_view label,
+                      std::string_view colour, const Colours& colours) {
   for (const ChangedPoint& point : points) {
     out += "      ";
     out += colour;
@@ -45,7 +46,7 @@ void appendTextPoints(std::string& out, const std::vector<ChangedPoint>& points,
     out += colours.reset;
     appendFormatted(out, "  line %6u  col %u  ", static_cast<unsigned>(point.line),
                     static_cast<unsigned>(point.markColumn));
-    out += point.text;
+    out += summary.text(point);
     out += '\n';
   }
 }
@@ -89,8 +90,8 @@ void writeText(const ComparedSummary& summary, const FormatOptions& options, std
                number(function.amounts.points);
       }
       out += ")\n";
-      appendTextPoints(out, function.lostPoints, "lost  ", colours.red, colours);
-      appendTextPoints(out, function.gainedPoints, "gained", colours.green, colours);
+      appendTextPoints(summary, out, function.lostPoints, "lost  ", colours.red, colours);
+      appendTextPoints(summary, out, function.gainedPoints, "gained", colours.green, colours);
     }
   }
 }
@@ -123,7 +124,7 @@ void appendJsonAmounts(std::string& out, const Amounts& amounts) {
   out += ',';
   appendJsonNumber(out, "points", amounts.points);
 }
-void appendJsonPoints(std::string& out, std::string_view key,
+void appendJsonPoints(const ComparedSummary& summary, std::string& out, std::string_view key,
                       const std::vector<ChangedPoint>& points) {
   appendJsonKey(out, key);
   out += '[';
@@ -134,12 +135,13 @@ void appendJsonPoints(std::string& out, std::string_view key,
     out += ',';
     appendJsonNumber(out, "mark_column", points[i].markColumn);
     out += ',';
-    appendJsonText(out, "text", points[i].text);
+    appendJsonText(out, "text", summary.text(points[i]));
     out += '}';
   }
   out += ']';
 }
-void appendJsonFunction(std::string& out, const FunctionSummary& function) {
+void appendJsonFunction(const ComparedSummary& summary, std::string& out,
+                        const FunctionSummary& function) {
   out += "\n      {";
   appendJsonText(out, "name", function.name);
   out += ',';
@@ -149,9 +151,9 @@ void appendJsonFunction(std::string& out, const FunctionSummary& function) {
   out += ',';
   appendJsonAmounts(out, function.amounts);
   out += ',';
-  appendJsonPoints(out, "lost_points", function.lostPoints);
+  appendJsonPoints(summary, out, "lost_points", function.lostPoints);
   out += ',';
-  appendJsonPoints(out, "gained_points", function.gainedPoints);
+  appendJsonPoints(summary, out, "gained_points", function.gainedPoints);
   out += '}';
 }
 
@@ -186,7 +188,7 @@ void writeJson(const ComparedSummary& summary, std::string& out) {
     out += '[';
     for (std::size_t j = 0; j < file.functions.size(); ++j) {
       if (j != 0) out += ',';
-      appendJsonFunction(out, file.functions[j]);
+      appendJsonFunction(summary, out, file.functions[j]);
     }
     out += "]}";
   }
@@ -225,7 +227,8 @@ void writeGithub(const ComparedSummary& summary, const FormatOptions& options, s
       if (point.line != 0) out += ",line=" + number(point.line);
       out += ",title=Coverage lost::";
       std::string message = "Coverage lost (column " + number(point.markColumn) + ") in FUNCTION " +
-                            function->name + ": " + point.text;
+                            function->name + ": ";
+      message += summary.text(point);
       appendWorkflowMessage(out, message);
       out += '\n';
     }

@@ -100,7 +100,7 @@ void writeMarkdown(const ComparedSummary& summary, std::string& out) {
         for (const ChangedPoint& point : function.lostPoints) {
           if (!budget.add("- " + cell(file.path) + " line " + number(point.line) + ", column " +
                           number(point.markColumn) + ", " + cell(function.name) + ": " +
-                          cell(point.text) + "\n")) {
+                          cell(summary.text(point)) + "\n")) {
             ++pointsLeftOut;
           }
         }
