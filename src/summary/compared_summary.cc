@@ -107,25 +107,38 @@ class Reader {
  private:
   std::string_view line() const { return reader_.line(); }
 
-  [[noreturn]] void fail(std::string_view expected) const {
+  [[noreturn]] void failBecause(std::string_view reason) const {
     throw Error(reader_.path() + ":" + std::to_string(reader_.lineNumber()) +
-                ": not a compared listing: expected " + std::string(expected));
+                ": not a compared listing: " + std::string(reason));
+  }
+  [[noreturn]] void fail(std::string_view expected) const {
+    failBecause("expected " + std::string(expected));
   }
   void expect(bool holds, std::string_view expected) const {
     if (!holds) fail(expected);
   }
+  [[noreturn]] void failMalformed() const {
+    failBecause("a line without its line feed (cut short?), over 4095 bytes, or with a NUL byte");
+  }
+  LineReader::Result next() {
+    try {
+      return reader_.next();
+    } catch (const Error&) {  // the source failed, which is no end of the listing
+      throw Error(reader_.path() + ":" + std::to_string(reader_.lineNumber() + 1) +
+                  ": cannot be read");
+    }
+  }
   // The next line; a listing that ends before its SUMMARY block is over is truncated.
   void advance() {
-    switch (reader_.next()) {
+    switch (next()) {
       case LineReader::Result::Line:
         return;
       case LineReader::Result::Malformed:
-        fail("a line of at most 4095 bytes, without NUL byte, ending in a line feed");
+        failMalformed();
       case LineReader::Result::End:
         break;
     }
-    throw Error(reader_.path() + ":" + std::to_string(reader_.lineNumber()) +
-                ": not a compared listing: it ends before its SUMMARY block is complete");
+    failBecause("it ends before its SUMMARY block is complete");
   }
   void advanceExpecting(bool (*test)(std::string_view), std::string_view expected) {
     advance();
@@ -326,10 +339,8 @@ class Reader {
     expect(all.number(summary_.functionsAll), "a number after \"Functions all      : \"");
     advanceToPrefix(kTotalsTer);
     advanceToPrefix(kTotalsTer);
-    const LineReader::Result after = reader_.next();
-    if (after == LineReader::Result::Malformed) {
-      fail("a line of at most 4095 bytes, without NUL byte, ending in a line feed");
-    }
+    const LineReader::Result after = next();
+    if (after == LineReader::Result::Malformed) failMalformed();
     expect(after == LineReader::Result::End, "the end of the listing after its SUMMARY block");
   }
 
