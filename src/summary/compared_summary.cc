@@ -17,6 +17,7 @@ constexpr std::string_view kTotalsTer = "TER                : ";
 constexpr std::size_t kStatusColumn = 11;  // 0-based; the status field is columns 11 to 21
 constexpr std::size_t kFirstMark = 10;
 constexpr std::size_t kSecondMark = 21;
+constexpr std::size_t kTextChunk = 1 << 20;
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -214,11 +215,9 @@ class Reader {
   // Entered with the FUNCTION line; returns with the line after the function section.
   void readFunctionSection(bool functionForm, FileSummary& file) {
     // One record reused for every function: most are neither kept nor need an allocation.
-    FunctionSummary& function = scratch_;
-    function.status = FunctionStatus::Compared;
-    function.amounts = Amounts();
-    function.lostPoints.clear();
-    function.gainedPoints.clear();
+    FunctionSummary function;
+    function.firstPoint = summary_.points.size();
+    gainedPoints_.clear();
     const std::string_view head = line();
     const std::string_view status = head.substr(kStatusColumn, 11);
     if (status == "(not avail)") {
@@ -232,7 +231,7 @@ class Reader {
              "a status field of blanks, \"(not avail)\" or \"(different)\"");
     }
     const bool compared = function.status == FunctionStatus::Compared;
-    function.name.assign(head.substr(39));
+    name_.assign(head.substr(39));
     function.line = sourceLine(head);
     if (compared) notePoint(head, kFirstMark, function);
     if (functionForm) {
@@ -240,13 +239,16 @@ class Reader {
       function.amounts.points = 1;
       function.amounts.covered = covered ? 1 : 0;
       function.amounts.kept = compared && covered && head[kFirstMark] != '^' ? 1 : 0;
-      function.amounts.gained = static_cast<std::int64_t>(function.gainedPoints.size());
-      function.amounts.lost = static_cast<std::int64_t>(function.lostPoints.size());
+      function.amounts.gained = static_cast<std::int64_t>(gainedPoints_.size());
+      function.amounts.lost = function.lostCount;
       advance();
     } else {
       readFunctionBody(compared, function);
     }
-    if (!compared || !function.lostPoints.empty() || !function.gainedPoints.empty()) {
+    if (!compared || function.lostCount != 0 || !gainedPoints_.empty()) {
+      summary_.points.insert(summary_.points.end(), gainedPoints_.begin(), gainedPoints_.end());
+      function.gainedCount = static_cast<std::uint32_t>(gainedPoints_.size());
+      function.name = keepText(name_);
       file.functions.push_back(function);
     }
   }
@@ -270,8 +272,8 @@ class Reader {
       expect(ter.literal("***TER") && ter.number(percent) && readBracket(ter, function.amounts) &&
                  ter.literal(" of FUNCTION "),
              "the function's \"***TER\" line with amounts of difference");
-      expect(function.amounts.lost == static_cast<std::int64_t>(function.lostPoints.size()) &&
-                 function.amounts.gained == static_cast<std::int64_t>(function.gainedPoints.size()),
+      expect(function.amounts.lost == function.lostCount &&
+                 function.amounts.gained == static_cast<std::int64_t>(gainedPoints_.size()),
              "as many \"v\" and \"^\" marks as the function's \"***TER\" line counts");
     } else {
       expect(startsWith(line(), "***TER"), "the function's \"***TER\" line");
@@ -283,21 +285,33 @@ class Reader {
     advance();
   }
 
-  // A "v" or "^" in a mark column of a compared function's line is a lost or gained point.
+  // A "v" or "^" in a mark column of a compared function's line is a lost or gained point. Lost
+  // points go straight to the summary, gained ones wait for the end of the function.
   void notePoint(std::string_view text, std::size_t column, FunctionSummary& function) {
     if (text.size() <= column) return;
     const char mark = text[column];
     if (mark != 'v' && mark != '^') return;
-    auto& points = mark == 'v' ? function.lostPoints : function.gainedPoints;
-    const std::string_view words = description(text);
-    if (summary_.texts.size() + words.size() > UINT32_MAX) {
-      throw Error(reader_.path() + ":" + std::to_string(reader_.lineNumber()) +
-                  ": too many changed points to report");
+    const ChangedPoint point{sourceLine(text), static_cast<std::uint8_t>(column + 1),
+                             keepText(description(text))};
+    if (mark == 'v') {
+      summary_.points.push_back(point);
+      ++function.lostCount;
+    } else {
+      gainedPoints_.push_back(point);
     }
-    points.push_back({sourceLine(text), static_cast<std::uint8_t>(column + 1),
-                      static_cast<std::uint32_t>(summary_.texts.size()),
-                      static_cast<std::uint32_t>(words.size())});
-    summary_.texts += words;
+  }
+
+  // `text` is shorter than a line, so shorter than a chunk.
+  TextRef keepText(std::string_view text) {
+    auto& chunks = summary_.textChunks;
+    if (chunks.empty() || chunks.back().capacity() - chunks.back().size() < text.size()) {
+      chunks.emplace_back().reserve(kTextChunk);
+    }
+    const TextRef ref{static_cast<std::uint32_t>(chunks.size() - 1),
+                      static_cast<std::uint32_t>(chunks.back().size()),
+                      static_cast<std::uint32_t>(text.size())};
+    chunks.back() += text;
+    return ref;
   }
 
   // The covered count after the first "(" and the point count after the first "/", as a
@@ -346,7 +360,8 @@ class Reader {
 
   LineReader reader_;
   ComparedSummary summary_;
-  FunctionSummary scratch_;
+  std::vector<ChangedPoint> gainedPoints_;  // of the function being read
+  std::string name_;                        // of the function being read
   bool reducedToFunctions_ = false;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,13 +11,18 @@ class ByteSource;
 
 namespace summary {
 
+// A text kept in ComparedSummary::textChunks.
+struct TextRef {
+  std::uint32_t chunk = 0;
+  std::uint32_t begin = 0;
+  std::uint32_t length = 0;
+};
+
 // A measurement point whose coverage changed, as its mark shows it in the compared listing.
 struct ChangedPoint {
   std::uint32_t line = 0;       // the source line number; 0 when the line shows none
   std::uint8_t markColumn = 0;  // 1-based: 11 after the HITS/TRUE counter, 22 after FALSE
-  // The description, from column 31 on without leading blanks: ComparedSummary::text().
-  std::uint32_t textBegin = 0;
-  std::uint32_t textLength = 0;
+  TextRef text;                 // the description, from column 31 on without leading blanks
 };
 
 enum class FunctionStatus { Compared, NotAvailable, Different };
@@ -32,12 +38,14 @@ struct Amounts {
 };
 
 struct FunctionSummary {
-  std::string name;  // the text after "FUNCTION "
+  TextRef name;  // the text after "FUNCTION "
   std::uint32_t line = 0;
   FunctionStatus status = FunctionStatus::Compared;
   Amounts amounts;
-  std::vector<ChangedPoint> lostPoints;
-  std::vector<ChangedPoint> gainedPoints;
+  // Its lost points, then its gained ones, in ComparedSummary::points from firstPoint on.
+  std::size_t firstPoint = 0;
+  std::uint32_t lostCount = 0;
+  std::uint32_t gainedCount = 0;
 };
 
 struct FileSummary {
@@ -56,11 +64,21 @@ struct ComparedSummary {
   std::int64_t different = 0;
   // Only the file sections with at least one function kept in FileSummary::functions.
   std::vector<FileSummary> files;
-  // The descriptions of all changed points, one after the other: one allocation for many.
-  std::string texts;
+  // The changed points of all reported functions, in the order of the functions.
+  std::vector<ChangedPoint> points;
+  // The names of the reported functions and the descriptions of their changed points, one after
+  // the other in chunks of fixed capacity: one allocation for many, none copied again.
+  std::vector<std::string> textChunks;
 
-  std::string_view text(const ChangedPoint& point) const {
-    return std::string_view(texts).substr(point.textBegin, point.textLength);
+  std::string_view text(TextRef ref) const {
+    return std::string_view(textChunks[ref.chunk]).substr(ref.begin, ref.length);
+  }
+  std::span<const ChangedPoint> lostPoints(const FunctionSummary& function) const {
+    return std::span(points).subspan(function.firstPoint, function.lostCount);
+  }
+  std::span<const ChangedPoint> gainedPoints(const FunctionSummary& function) const {
+    return std::span(points).subspan(function.firstPoint + function.lostCount,
+                                     function.gainedCount);
   }
 };
 

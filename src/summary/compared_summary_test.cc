@@ -66,17 +66,17 @@ TEST(ComparedSummary, TakesPointsFromBothMarkColumnsOfComparedFunctionsOnly) {
   EXPECT_EQ(file.amounts.kept, 1);
   ASSERT_EQ(file.functions.size(), 2u);
   const FunctionSummary& f = file.functions[0];
-  EXPECT_EQ(f.name, "f(int a)");
+  EXPECT_EQ(summary.text(f.name), "f(int a)");
   EXPECT_EQ(f.line, 30u);
-  ASSERT_EQ(f.lostPoints.size(), 1u);
-  EXPECT_EQ(f.lostPoints[0].markColumn, 11);
-  EXPECT_EQ(f.lostPoints[0].line, 31u);
-  EXPECT_EQ(summary.text(f.lostPoints[0]), "if (a)");
-  ASSERT_EQ(f.gainedPoints.size(), 1u);
-  EXPECT_EQ(f.gainedPoints[0].markColumn, 22);
+  ASSERT_EQ(summary.lostPoints(f).size(), 1u);
+  EXPECT_EQ(summary.lostPoints(f)[0].markColumn, 11);
+  EXPECT_EQ(summary.lostPoints(f)[0].line, 31u);
+  EXPECT_EQ(summary.text(summary.lostPoints(f)[0].text), "if (a)");
+  ASSERT_EQ(summary.gainedPoints(f).size(), 1u);
+  EXPECT_EQ(summary.gainedPoints(f)[0].markColumn, 22);
   const FunctionSummary& g = file.functions[1];  // after its #line line; its "v" is no mark
   EXPECT_EQ(g.status, FunctionStatus::Different);
-  EXPECT_TRUE(g.lostPoints.empty());
+  EXPECT_TRUE(summary.lostPoints(g).empty());
   EXPECT_EQ(g.amounts.covered, 1);
   EXPECT_EQ(g.amounts.points, 2);
 }

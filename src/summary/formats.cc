@@ -1,7 +1,6 @@
 #include "summary/formats.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string_view>
 #include <vector>
 
@@ -14,12 +13,24 @@ std::string number(std::int64_t value) {
   return std::to_string(value);
 }
 
-// printf into `out`, for short fixed-width pieces.
-template <typename... Args>
-void appendFormatted(std::string& out, const char* format, Args... args) {
-  char piece[128];
-  const int length = std::snprintf(piece, sizeof piece, format, args...);
-  if (length > 0) out.append(piece, std::min<std::size_t>(length, sizeof piece - 1));
+// Hands what `out` holds to the sink once it has grown large, so that a long report is never
+// held whole in memory.
+void drain(std::string& out, const FormatOptions& options) {
+  if (!options.sink || out.size() < kDrainSize) return;
+  options.sink(out);
+  out.clear();
+}
+
+// `value` right-aligned in `width` characters (wider when it needs more).
+void appendAligned(std::string& out, std::uint32_t value, std::size_t width) {
+  char digits[10];
+  std::size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  if (count < width) out.append(width - count, ' ');
+  while (count != 0) out.push_back(digits[--count]);
 }
 
 struct Colours {
@@ -37,16 +48,19 @@ void appendAmounts(std::string& out, const Amounts& amounts) {
 }
 
 void appendTextPoints(const ComparedSummary& summary, std::string& out,
-                      const std::vector<ChangedPoint>& points, std::string_view label,
+                      std::span<const ChangedPoint> points, std::string_view label,
                       std::string_view colour, const Colours& colours) {
   for (const ChangedPoint& point : points) {
     out += "      ";
     out += colour;
     out += label;
     out += colours.reset;
-    appendFormatted(out, "  line %6u  col %u  ", static_cast<unsigned>(point.line),
-                    static_cast<unsigned>(point.markColumn));
-    out += summary.text(point);
+    out += "  line ";
+    appendAligned(out, point.line, 6);
+    out += "  col ";
+    appendAligned(out, point.markColumn, 0);
+    out += "  ";
+    out += summary.text(point.text);
     out += '\n';
   }
 }
@@ -80,8 +94,11 @@ void writeText(const ComparedSummary& summary, const FormatOptions& options, std
     appendAmounts(out, file.amounts);
     out += ")\n";
     for (const FunctionSummary& function : file.functions) {
-      appendFormatted(out, "  line %6u  ", static_cast<unsigned>(function.line));
-      out += "FUNCTION " + function.name + "  (";
+      out += "  line ";
+      appendAligned(out, function.line, 6);
+      out += "  FUNCTION ";
+      out += summary.text(function.name);
+      out += "  (";
       if (function.status == FunctionStatus::Compared) {
         appendAmounts(out, function.amounts);
       } else {
@@ -90,8 +107,10 @@ void writeText(const ComparedSummary& summary, const FormatOptions& options, std
                number(function.amounts.points);
       }
       out += ")\n";
-      appendTextPoints(summary, out, function.lostPoints, "lost  ", colours.red, colours);
-      appendTextPoints(summary, out, function.gainedPoints, "gained", colours.green, colours);
+      appendTextPoints(summary, out, summary.lostPoints(function), "lost  ", colours.red, colours);
+      appendTextPoints(summary, out, summary.gainedPoints(function), "gained", colours.green,
+                       colours);
+      drain(out, options);
     }
   }
 }
@@ -125,7 +144,7 @@ void appendJsonAmounts(std::string& out, const Amounts& amounts) {
   appendJsonNumber(out, "points", amounts.points);
 }
 void appendJsonPoints(const ComparedSummary& summary, std::string& out, std::string_view key,
-                      const std::vector<ChangedPoint>& points) {
+                      std::span<const ChangedPoint> points) {
   appendJsonKey(out, key);
   out += '[';
   for (std::size_t i = 0; i < points.size(); ++i) {
@@ -135,7 +154,7 @@ void appendJsonPoints(const ComparedSummary& summary, std::string& out, std::str
     out += ',';
     appendJsonNumber(out, "mark_column", points[i].markColumn);
     out += ',';
-    appendJsonText(out, "text", summary.text(points[i]));
+    appendJsonText(out, "text", summary.text(points[i].text));
     out += '}';
   }
   out += ']';
@@ -143,7 +162,7 @@ void appendJsonPoints(const ComparedSummary& summary, std::string& out, std::str
 void appendJsonFunction(const ComparedSummary& summary, std::string& out,
                         const FunctionSummary& function) {
   out += "\n      {";
-  appendJsonText(out, "name", function.name);
+  appendJsonText(out, "name", summary.text(function.name));
   out += ',';
   appendJsonNumber(out, "line", function.line);
   out += ',';
@@ -151,15 +170,15 @@ void appendJsonFunction(const ComparedSummary& summary, std::string& out,
   out += ',';
   appendJsonAmounts(out, function.amounts);
   out += ',';
-  appendJsonPoints(summary, out, "lost_points", function.lostPoints);
+  appendJsonPoints(summary, out, "lost_points", summary.lostPoints(function));
   out += ',';
-  appendJsonPoints(summary, out, "gained_points", function.gainedPoints);
+  appendJsonPoints(summary, out, "gained_points", summary.gainedPoints(function));
   out += '}';
 }
 
 }  // namespace
 
-void writeJson(const ComparedSummary& summary, std::string& out) {
+void writeJson(const ComparedSummary& summary, const FormatOptions& options, std::string& out) {
   out += "{\n  ";
   appendJsonKey(out, "totals");
   out += '{';
@@ -189,6 +208,7 @@ void writeJson(const ComparedSummary& summary, std::string& out) {
     for (std::size_t j = 0; j < file.functions.size(); ++j) {
       if (j != 0) out += ',';
       appendJsonFunction(summary, out, file.functions[j]);
+      drain(out, options);
     }
     out += "]}";
   }
@@ -203,11 +223,11 @@ std::vector<std::pair<const FileSummary*, const FunctionSummary*>> byLoss(
   std::vector<std::pair<const FileSummary*, const FunctionSummary*>> losing;
   for (const FileSummary& file : summary.files) {
     for (const FunctionSummary& function : file.functions) {
-      if (!function.lostPoints.empty()) losing.emplace_back(&file, &function);
+      if (function.lostCount != 0) losing.emplace_back(&file, &function);
     }
   }
   std::stable_sort(losing.begin(), losing.end(), [](const auto& a, const auto& b) {
-    return a.second->lostPoints.size() > b.second->lostPoints.size();
+    return a.second->lostCount > b.second->lostCount;
   });
   return losing;
 }
@@ -218,7 +238,7 @@ void writeGithub(const ComparedSummary& summary, const FormatOptions& options, s
   std::size_t written = 0;
   std::size_t lostPoints = 0;
   for (const auto& [file, function] : byLoss(summary)) {
-    for (const ChangedPoint& point : function->lostPoints) {
+    for (const ChangedPoint& point : summary.lostPoints(*function)) {
       ++lostPoints;
       if (written == options.maxAnnotations) continue;
       ++written;
@@ -226,9 +246,10 @@ void writeGithub(const ComparedSummary& summary, const FormatOptions& options, s
       appendWorkflowProperty(out, file->path);
       if (point.line != 0) out += ",line=" + number(point.line);
       out += ",title=Coverage lost::";
-      std::string message = "Coverage lost (column " + number(point.markColumn) + ") in FUNCTION " +
-                            function->name + ": ";
-      message += summary.text(point);
+      std::string message = "Coverage lost (column " + number(point.markColumn) + ") in FUNCTION ";
+      message += summary.text(function->name);
+      message += ": ";
+      message += summary.text(point.text);
       appendWorkflowMessage(out, message);
       out += '\n';
     }

@@ -75,7 +75,7 @@ void writeMarkdown(const ComparedSummary& summary, std::string& out) {
   std::size_t pointsLeftOut = 0;
   std::size_t lostPoints = 0;
   for (const FileSummary& file : summary.files) {
-    for (const FunctionSummary& function : file.functions) lostPoints += function.lostPoints.size();
+    for (const FunctionSummary& function : file.functions) lostPoints += function.lostCount;
   }
   if (!summary.files.empty()) {
     report +=
@@ -83,7 +83,7 @@ void writeMarkdown(const ComparedSummary& summary, std::string& out) {
         "|---|---|---:|---|---:|---:|---:|\n";
     for (const FileSummary& file : summary.files) {
       for (const FunctionSummary& function : file.functions) {
-        if (!budget.add("| " + cell(file.path) + " | " + cell(function.name) + " | " +
+        if (!budget.add("| " + cell(file.path) + " | " + cell(summary.text(function.name)) + " | " +
                         number(function.line) + " | " + statusText(function.status) + " | " +
                         number(function.amounts.kept) + " | " + number(function.amounts.gained) +
                         " | " + number(function.amounts.lost) + " |\n")) {
@@ -97,10 +97,10 @@ void writeMarkdown(const ComparedSummary& summary, std::string& out) {
               ")</summary>\n\n";
     for (const FileSummary& file : summary.files) {
       for (const FunctionSummary& function : file.functions) {
-        for (const ChangedPoint& point : function.lostPoints) {
+        for (const ChangedPoint& point : summary.lostPoints(function)) {
           if (!budget.add("- " + cell(file.path) + " line " + number(point.line) + ", column " +
-                          number(point.markColumn) + ", " + cell(function.name) + ": " +
-                          cell(summary.text(point)) + "\n")) {
+                          number(point.markColumn) + ", " + cell(summary.text(function.name)) +
+                          ": " + cell(summary.text(point.text)) + "\n")) {
             ++pointsLeftOut;
           }
         }

@@ -1,5 +1,6 @@
 #include "summary/summary_run.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -138,17 +139,24 @@ void stripPrefix(ComparedSummary& summary, std::string_view prefix) {
   }
 }
 
-std::string report(const ComparedSummary& summary, const Options& options) {
+void writeOut(std::string_view text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    throw Error(std::string("cannot write standard output: ") + std::strerror(errno));
+  }
+}
+
+void writeReport(const ComparedSummary& summary, const Options& options) {
   FormatOptions formatOptions;
   formatOptions.maxAnnotations = options.maxAnnotations;
   formatOptions.colour = isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
+  formatOptions.sink = writeOut;
   std::string out;
   switch (options.format) {
     case Format::Text:
       writeText(summary, formatOptions, out);
       break;
     case Format::Json:
-      writeJson(summary, out);
+      writeJson(summary, formatOptions, out);
       break;
     case Format::Github:
       writeGithub(summary, formatOptions, out);
@@ -157,11 +165,8 @@ std::string report(const ComparedSummary& summary, const Options& options) {
       writeMarkdown(summary, out);
       break;
   }
-  return out;
-}
-
-void writeOut(std::string_view text) {
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+  writeOut(out);
+  if (std::fflush(stdout) != 0) {
     throw Error(std::string("cannot write standard output: ") + std::strerror(errno));
   }
 }
@@ -169,19 +174,28 @@ void writeOut(std::string_view text) {
 }  // namespace
 
 int runSummary(int argc, char** argv) {
+#if defined(__GLIBC__)
+  // The report grows in blocks that are given back as they grow (vectors, text chunks): from one
+  // heap, the pages a freed block held serve the next block without a new page fault each,
+  // where separately mapped blocks would be faulted in afresh.
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
   try {
     const Options options = parseCommandLine(argc, argv);
     if (options.help) {
       writeOut(kHelp);
+      std::fflush(stdout);
       return 0;
     }
     if (options.version) {
       writeOut("qrvdiff-summary " + std::string(versionText()) + "\n");
+      std::fflush(stdout);
       return 0;
     }
     ComparedSummary summary = readSummary(options.path);
     stripPrefix(summary, options.stripPrefix);
-    writeOut(report(summary, options));
+    writeReport(summary, options);
     return options.failOnLoss && summary.totals.lost > 0 ? 1 : 0;
   } catch (const Error& error) {
     std::fprintf(stderr, "qrvdiff-summary: %s\n", error.what());
