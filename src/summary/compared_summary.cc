@@ -1,5 +1,7 @@
 #include "summary/compared_summary.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "base/error.h"
@@ -17,7 +19,16 @@ constexpr std::string_view kTotalsTer = "TER                : ";
 constexpr std::size_t kStatusColumn = 11;  // 0-based; the status field is columns 11 to 21
 constexpr std::size_t kFirstMark = 10;
 constexpr std::size_t kSecondMark = 21;
-constexpr std::size_t kTextChunk = 1 << 20;
+constexpr std::size_t kFirstTextChunk = 1 << 16;
+constexpr std::size_t kTextChunk = 2 << 20;
+
+// Room for one more element. The capacity grows eightfold from a small start: a large report
+// moves few times, and each block it moves into comes in huge pages, whose faults are few.
+template <typename Vector>
+void makeRoom(Vector& vector) {
+  if (vector.size() == vector.capacity())
+    vector.reserve(std::max<std::size_t>(1024, vector.size() * 8));
+}
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -181,7 +192,8 @@ class Reader {
 
   void readFileSection() {
     FileSummary file;
-    file.path = std::string(monitoredPath(line()));
+    file.firstFunction = summary_.functions.size();
+    path_.assign(monitoredPath(line()));
     advanceToPrefix("INSTRUMENTATION MODE  : ");
     const bool functionForm =
         reducedToFunctions_ || line().substr(0, 30) == "INSTRUMENTATION MODE  : functi";
@@ -195,7 +207,7 @@ class Reader {
     for (;;) {
       if (isLineDirective(line())) advance();
       if (!isFunctionLine(line())) break;
-      readFunctionSection(functionForm, file);
+      readFunctionSection(functionForm);
     }
     expect(line().empty(), "a FUNCTION line or the empty line that ends the functions");
     advance();
@@ -209,11 +221,15 @@ class Reader {
     advanceToEmpty();
     advanceToEmpty();
     advance();
-    if (!file.functions.empty()) summary_.files.push_back(std::move(file));
+    file.functionCount = summary_.functions.size() - file.firstFunction;
+    if (file.functionCount != 0) {
+      file.path = path_;
+      summary_.files.push_back(std::move(file));
+    }
   }
 
   // Entered with the FUNCTION line; returns with the line after the function section.
-  void readFunctionSection(bool functionForm, FileSummary& file) {
+  void readFunctionSection(bool functionForm) {
     // One record reused for every function: most are neither kept nor need an allocation.
     FunctionSummary function;
     function.firstPoint = summary_.points.size();
@@ -246,10 +262,14 @@ class Reader {
       readFunctionBody(compared, function);
     }
     if (!compared || function.lostCount != 0 || !gainedPoints_.empty()) {
-      summary_.points.insert(summary_.points.end(), gainedPoints_.begin(), gainedPoints_.end());
+      for (const ChangedPoint& point : gainedPoints_) {
+        makeRoom(summary_.points);
+        summary_.points.push_back(point);
+      }
       function.gainedCount = static_cast<std::uint32_t>(gainedPoints_.size());
       function.name = keepText(name_);
-      file.functions.push_back(function);
+      makeRoom(summary_.functions);
+      summary_.functions.push_back(function);
     }
   }
 
@@ -294,6 +314,7 @@ class Reader {
     const ChangedPoint point{sourceLine(text), static_cast<std::uint8_t>(column + 1),
                              keepText(description(text))};
     if (mark == 'v') {
+      makeRoom(summary_.points);
       summary_.points.push_back(point);
       ++function.lostCount;
     } else {
@@ -301,18 +322,7 @@ class Reader {
     }
   }
 
-  // `text` is shorter than a line, so shorter than a chunk.
-  TextRef keepText(std::string_view text) {
-    auto& chunks = summary_.textChunks;
-    if (chunks.empty() || chunks.back().capacity() - chunks.back().size() < text.size()) {
-      chunks.emplace_back().reserve(kTextChunk);
-    }
-    const TextRef ref{static_cast<std::uint32_t>(chunks.size() - 1),
-                      static_cast<std::uint32_t>(chunks.back().size()),
-                      static_cast<std::uint32_t>(text.size())};
-    chunks.back() += text;
-    return ref;
-  }
+  TextRef keepText(std::string_view text) { return summary_.texts.keep(text); }
 
   // The covered count after the first "(" and the point count after the first "/", as a
   // function's own TER line states them.
@@ -362,10 +372,24 @@ class Reader {
   ComparedSummary summary_;
   std::vector<ChangedPoint> gainedPoints_;  // of the function being read
   std::string name_;                        // of the function being read
+  std::string path_;                        // of the file being read
   bool reducedToFunctions_ = false;
 };
 
 }  // namespace
+
+TextRef TextStore::keep(std::string_view text) {
+  if (chunks_.empty() || chunks_.back().size() - used_ < text.size()) {
+    // A small report takes a small block; a large one huge pages.
+    chunks_.emplace_back(chunks_.empty() ? kFirstTextChunk : kTextChunk);
+    used_ = 0;
+  }
+  const TextRef ref{static_cast<std::uint32_t>(chunks_.size() - 1),
+                    static_cast<std::uint32_t>(used_), static_cast<std::uint32_t>(text.size())};
+  if (!text.empty()) std::memcpy(chunks_.back().data() + used_, text.data(), text.size());
+  used_ += text.size();
+  return ref;
+}
 
 ComparedSummary readComparedSummary(ByteSource& source, const std::string& path) {
   return Reader(source, path).read();

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/platform.h"
+
 namespace qrvdiff {
 class ByteSource;
 
@@ -51,8 +53,25 @@ struct FunctionSummary {
 struct FileSummary {
   std::string path;
   Amounts amounts;
-  // Only the functions that gained or lost a point, or that were not compared.
-  std::vector<FunctionSummary> functions;
+  // Only the functions that gained or lost a point, or that were not compared: in
+  // ComparedSummary::functions from firstFunction on.
+  std::size_t firstFunction = 0;
+  std::size_t functionCount = 0;
+};
+
+// Names and descriptions, one after the other in blocks that are never moved, so that many
+// short texts cost few allocations and no copies as more come.
+class TextStore {
+ public:
+  // `text` is at most a line long.
+  TextRef keep(std::string_view text);
+  std::string_view text(TextRef ref) const {
+    return std::string_view(chunks_[ref.chunk].data() + ref.begin, ref.length);
+  }
+
+ private:
+  std::vector<ByteBlock> chunks_;
+  std::size_t used_ = 0;  // in the last chunk
 };
 
 struct ComparedSummary {
@@ -64,14 +83,15 @@ struct ComparedSummary {
   std::int64_t different = 0;
   // Only the file sections with at least one function kept in FileSummary::functions.
   std::vector<FileSummary> files;
-  // The changed points of all reported functions, in the order of the functions.
-  std::vector<ChangedPoint> points;
-  // The names of the reported functions and the descriptions of their changed points, one after
-  // the other in chunks of fixed capacity: one allocation for many, none copied again.
-  std::vector<std::string> textChunks;
+  // The reported functions, file after file, and their changed points, function after function.
+  // Large reports take huge pages where the platform has them: fewer page faults.
+  LargeVector<FunctionSummary> functions;
+  LargeVector<ChangedPoint> points;
+  TextStore texts;
 
-  std::string_view text(TextRef ref) const {
-    return std::string_view(textChunks[ref.chunk]).substr(ref.begin, ref.length);
+  std::string_view text(TextRef ref) const { return texts.text(ref); }
+  std::span<const FunctionSummary> functionsOf(const FileSummary& file) const {
+    return std::span(functions).subspan(file.firstFunction, file.functionCount);
   }
   std::span<const ChangedPoint> lostPoints(const FunctionSummary& function) const {
     return std::span(points).subspan(function.firstPoint, function.lostCount);

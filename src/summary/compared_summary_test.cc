@@ -64,8 +64,9 @@ TEST(ComparedSummary, TakesPointsFromBothMarkColumnsOfComparedFunctionsOnly) {
   const FileSummary& file = summary.files[0];
   EXPECT_EQ(file.path, "src/a.c");
   EXPECT_EQ(file.amounts.kept, 1);
-  ASSERT_EQ(file.functions.size(), 2u);
-  const FunctionSummary& f = file.functions[0];
+  const auto reported = summary.functionsOf(file);
+  ASSERT_EQ(reported.size(), 2u);
+  const FunctionSummary& f = reported[0];
   EXPECT_EQ(summary.text(f.name), "f(int a)");
   EXPECT_EQ(f.line, 30u);
   ASSERT_EQ(summary.lostPoints(f).size(), 1u);
@@ -74,7 +75,7 @@ TEST(ComparedSummary, TakesPointsFromBothMarkColumnsOfComparedFunctionsOnly) {
   EXPECT_EQ(summary.text(summary.lostPoints(f)[0].text), "if (a)");
   ASSERT_EQ(summary.gainedPoints(f).size(), 1u);
   EXPECT_EQ(summary.gainedPoints(f)[0].markColumn, 22);
-  const FunctionSummary& g = file.functions[1];  // after its #line line; its "v" is no mark
+  const FunctionSummary& g = reported[1];  // after its #line line; its "v" is no mark
   EXPECT_EQ(g.status, FunctionStatus::Different);
   EXPECT_TRUE(summary.lostPoints(g).empty());
   EXPECT_EQ(g.amounts.covered, 1);
@@ -92,7 +93,7 @@ TEST(ComparedSummary, FunctionFormHasNoTrailerAndCountsTheFunctionLine) {
     const ComparedSummary summary =
         read(listing(fileSection(mode, functions), "2 + 1 - 1] 2/3", view));
     ASSERT_EQ(summary.files.size(), 1u);
-    const auto& reported = summary.files[0].functions;
+    const auto reported = summary.functionsOf(summary.files[0]);
     ASSERT_EQ(reported.size(), 2u);  // b() kept its coverage and is not reported
     EXPECT_EQ(reported[0].amounts.lost, 1);
     EXPECT_EQ(reported[0].amounts.covered, 0);

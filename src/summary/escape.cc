@@ -62,7 +62,25 @@ void appendLatin1AsUtf8(std::string& out, std::uint8_t byte) {
 
 }  // namespace
 
+namespace {
+// The length of the run at the start of `bytes` of printable ASCII that JSON takes as it is.
+std::size_t plainJsonRun(std::string_view bytes) {
+  std::size_t length = 0;
+  while (length < bytes.size()) {
+    const auto byte = static_cast<std::uint8_t>(bytes[length]);
+    if (byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\') break;
+    ++length;
+  }
+  return length;
+}
+}  // namespace
+
 void appendJsonString(std::string& out, std::string_view bytes) {
+  // Most descriptions are plain ASCII throughout: taken in one piece.
+  const std::size_t plain = plainJsonRun(bytes);
+  out.append(bytes.substr(0, plain));
+  bytes.remove_prefix(plain);
+  if (bytes.empty()) return;
   const auto unicodeEscape = [&](std::uint8_t value) {
     out += "\\u00";
     out.push_back(kHex[value >> 4]);

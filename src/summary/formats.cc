@@ -93,7 +93,7 @@ void writeText(const ComparedSummary& summary, const FormatOptions& options, std
     out += "  (";
     appendAmounts(out, file.amounts);
     out += ")\n";
-    for (const FunctionSummary& function : file.functions) {
+    for (const FunctionSummary& function : summary.functionsOf(file)) {
       out += "  line ";
       appendAligned(out, function.line, 6);
       out += "  FUNCTION ";
@@ -205,9 +205,10 @@ void writeJson(const ComparedSummary& summary, const FormatOptions& options, std
     out += ',';
     appendJsonKey(out, "functions");
     out += '[';
-    for (std::size_t j = 0; j < file.functions.size(); ++j) {
+    const std::span<const FunctionSummary> functions = summary.functionsOf(file);
+    for (std::size_t j = 0; j < functions.size(); ++j) {
       if (j != 0) out += ',';
-      appendJsonFunction(summary, out, file.functions[j]);
+      appendJsonFunction(summary, out, functions[j]);
       drain(out, options);
     }
     out += "]}";
@@ -222,7 +223,7 @@ std::vector<std::pair<const FileSummary*, const FunctionSummary*>> byLoss(
     const ComparedSummary& summary) {
   std::vector<std::pair<const FileSummary*, const FunctionSummary*>> losing;
   for (const FileSummary& file : summary.files) {
-    for (const FunctionSummary& function : file.functions) {
+    for (const FunctionSummary& function : summary.functionsOf(file)) {
       if (function.lostCount != 0) losing.emplace_back(&file, &function);
     }
   }

@@ -32,18 +32,22 @@ std::string statusText(FunctionStatus status) {
   return "compared";
 }
 
-// Appends `piece` unless it would leave less than the reserve; counts it as left out otherwise.
+// Takes pieces of a section while they fit under `limit`; once one does not, takes no more, so
+// that the caller need not even build the rest, only count it.
 class Budget {
  public:
-  explicit Budget(std::string& out) : out_(out) {}
+  Budget(std::string& out, std::size_t limit) : out_(out), limit_(limit) {}
+  bool open() const { return open_; }
   bool add(const std::string& piece) {
-    if (out_.size() + piece.size() + kReserve > kMarkdownLimit) return false;
-    out_ += piece;
-    return true;
+    open_ = open_ && out_.size() + piece.size() <= limit_;
+    if (open_) out_ += piece;
+    return open_;
   }
 
  private:
   std::string& out_;
+  std::size_t limit_;
+  bool open_ = true;
 };
 
 void appendTotals(const ComparedSummary& summary, std::string& out) {
@@ -70,20 +74,23 @@ void writeMarkdown(const ComparedSummary& summary, std::string& out) {
   const std::size_t start = out.size();
   std::string report;
   appendTotals(summary, report);
-  Budget budget(report);
   std::size_t rowsLeftOut = 0;
   std::size_t pointsLeftOut = 0;
   std::size_t lostPoints = 0;
   for (const FileSummary& file : summary.files) {
-    for (const FunctionSummary& function : file.functions) lostPoints += function.lostCount;
+    for (const FunctionSummary& function : summary.functionsOf(file))
+      lostPoints += function.lostCount;
   }
   if (!summary.files.empty()) {
     report +=
         "\n| File | Function | Line | Status | Kept | Gained | Lost |\n"
         "|---|---|---:|---|---:|---:|---:|\n";
+    // The function table takes at most half, so that lost points are shown too.
+    Budget budget(report, kMarkdownLimit / 2);
     for (const FileSummary& file : summary.files) {
-      for (const FunctionSummary& function : file.functions) {
-        if (!budget.add("| " + cell(file.path) + " | " + cell(summary.text(function.name)) + " | " +
+      for (const FunctionSummary& function : summary.functionsOf(file)) {
+        if (!budget.open() ||
+            !budget.add("| " + cell(file.path) + " | " + cell(summary.text(function.name)) + " | " +
                         number(function.line) + " | " + statusText(function.status) + " | " +
                         number(function.amounts.kept) + " | " + number(function.amounts.gained) +
                         " | " + number(function.amounts.lost) + " |\n")) {
@@ -95,10 +102,12 @@ void writeMarkdown(const ComparedSummary& summary, std::string& out) {
   if (lostPoints > 0) {
     report += "\n<details><summary>Lost points (" + number(static_cast<std::int64_t>(lostPoints)) +
               ")</summary>\n\n";
+    Budget budget(report, kMarkdownLimit - kReserve);
     for (const FileSummary& file : summary.files) {
-      for (const FunctionSummary& function : file.functions) {
+      for (const FunctionSummary& function : summary.functionsOf(file)) {
         for (const ChangedPoint& point : summary.lostPoints(function)) {
-          if (!budget.add("- " + cell(file.path) + " line " + number(point.line) + ", column " +
+          if (!budget.open() ||
+              !budget.add("- " + cell(file.path) + " line " + number(point.line) + ", column " +
                           number(point.markColumn) + ", " + cell(summary.text(function.name)) +
                           ": " + cell(summary.text(point.text)) + "\n")) {
             ++pointsLeftOut;
