@@ -42,9 +42,16 @@ Colours coloursFor(bool on) {
 }
 
 void appendAmounts(std::string& out, const Amounts& amounts) {
-  out += "kept " + number(amounts.kept) + ", gained " + number(amounts.gained) + ", lost " +
-         number(amounts.lost) + ", covered " + number(amounts.covered) + " of " +
-         number(amounts.points);
+  out += "kept ";
+  out += number(amounts.kept);
+  out += ", gained ";
+  out += number(amounts.gained);
+  out += ", lost ";
+  out += number(amounts.lost);
+  out += ", covered ";
+  out += number(amounts.covered);
+  out += " of ";
+  out += number(amounts.points);
 }
 
 void appendTextPoints(const ComparedSummary& summary, std::string& out,
@@ -68,6 +75,7 @@ void appendTextPoints(const ComparedSummary& summary, std::string& out,
 }  // namespace
 
 void writeText(const ComparedSummary& summary, const FormatOptions& options, std::string& out) {
+  if (options.sink) out.reserve(2 * kDrainSize);
   const Colours colours = coloursFor(options.colour);
   const Amounts& totals = summary.totals;
   if (totals.lost > 0) {
@@ -179,6 +187,7 @@ void appendJsonFunction(const ComparedSummary& summary, std::string& out,
 }  // namespace
 
 void writeJson(const ComparedSummary& summary, const FormatOptions& options, std::string& out) {
+  if (options.sink) out.reserve(2 * kDrainSize);
   out += "{\n  ";
   appendJsonKey(out, "totals");
   out += '{';
