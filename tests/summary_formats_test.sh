@@ -119,6 +119,18 @@ tail -n 1 "$work/large.gh" | grep -q "; $((total - 5)) lost points without annot
   fail "large: the notice does not count the $((total - 5)) lost points left without annotation"
 [ "$(wc -l <"$work/large.gh")" -eq 6 ] || fail "large: more than the annotations and one notice"
 
+# --- 4. colour only on a terminal, and not under NO_COLOR ---------------------------------------
+escape=$(printf '\033')
+if "$summary" "$inputs/handmade.txt" | grep -q "$escape"; then
+  fail "colour written to a pipe"
+fi
+if command -v script >/dev/null; then
+  script -qc "env -u NO_COLOR '$summary' '$inputs/handmade.txt'" /dev/null >"$work/tty.txt"
+  grep -q "$escape\[31mlost" "$work/tty.txt" || fail "no colour on a terminal"
+  script -qc "NO_COLOR=1 '$summary' '$inputs/handmade.txt'" /dev/null >"$work/tty.txt"
+  grep -q "$escape" "$work/tty.txt" && fail "colour on a terminal although NO_COLOR is set"
+fi
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1
