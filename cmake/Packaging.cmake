@@ -1,13 +1,16 @@
 # Installation layout and the packages: the Debian package, and a ZIP archive for Windows.
 #
-#   cmake --install <build> --prefix <dir>   installs bin/qrvdiff, share/man/man1/qrvdiff.1 and
+#   cmake --install <build> --prefix <dir>   installs bin/qrvdiff, bin/qrvdiff-summary, their
+#                                            pages share/man/man1/qrvdiff.1 and
+#                                            qrvdiff-summary.1, and
 #                                            share/doc/qrvdiff/examples/ci-recipe.sh
 #   cpack -G DEB (in <build>)                writes qrvdiff_<version>_<arch>.deb
 #
 # A Windows build instead installs qrvdiff.exe, README.md and the manual page as text
 # (qrvdiff.txt, CR LF) side by side, and `cpack -G ZIP` writes qrvdiff-<version>-win64.zip.
 #
-# Included from the top-level CMakeLists.txt after the qrvdiff target is defined.
+# Included from the top-level CMakeLists.txt after the qrvdiff and qrvdiff-summary targets are
+# defined.
 
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_NAME qrvdiff)
@@ -41,8 +44,9 @@ endif()
 
 include(GNUInstallDirs)
 
-install(TARGETS qrvdiff RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/doc/qrvdiff.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS qrvdiff qrvdiff-summary RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/doc/qrvdiff.1 ${PROJECT_SOURCE_DIR}/doc/qrvdiff-summary.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/doc/ci-recipe.sh
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
@@ -55,7 +59,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 of the second in which every measurement point of each comparable function is marked: \"^\" for
 coverage gained, \"v\" for coverage lost. Functions are paired by name and tested for equal
 structure; shifted source line numbers are tolerated. Function, file and summary lines state
-the amounts of coverage kept, gained and lost.")
+the amounts of coverage kept, gained and lost. qrvdiff-summary reports a compared listing's
+totals and changed points as text, JSON, workflow annotations or markdown, and fails a CI job
+on lost coverage.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEBIAN_PACKAGE_NAME qrvdiff)

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Lints the manual page with both formatters; any message at all fails the check. Also checks
-# that the page states the project's version.
+# Lints the manual pages with both formatters; any message at all fails the check. Also checks
+# that each page states the project's version.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-page=doc/qrvdiff.1
 failed=0
 
 for tool in mandoc groff; do
@@ -22,14 +21,16 @@ check() {
     failed=1
   fi
 }
-check mandoc -T lint "$page"
-check groff -man -ww -z "$page"
-
 version=$(sed -n 's/^project(qrvdiff VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-if ! grep -q "^\.TH QRVDIFF 1 [^ ]* \"qrvdiff $version\"" "$page"; then
-  echo "ci-manpage: the .TH line of $page does not name qrvdiff $version" >&2
-  failed=1
-fi
+for page in doc/qrvdiff.1 doc/qrvdiff-summary.1; do
+  check mandoc -T lint "$page"
+  check groff -man -ww -z "$page"
+  title=$(basename "$page" .1 | tr '[:lower:]' '[:upper:]')
+  if ! grep -q "^\.TH $title 1 [^ ]* \"qrvdiff $version\"" "$page"; then
+    echo "ci-manpage: the .TH line of $page does not name qrvdiff $version" >&2
+    failed=1
+  fi
+done
 
 [ "$failed" -eq 0 ] && echo "manual page lint clean"
 exit "$failed"

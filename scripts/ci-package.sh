@@ -29,11 +29,15 @@ echo "== qrvdiff $version"
 echo "== cmake --install"
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/qrvdiff share/man/man1/qrvdiff.1 share/doc/qrvdiff/examples/ci-recipe.sh; do
+for file in bin/qrvdiff bin/qrvdiff-summary share/man/man1/qrvdiff.1 \
+  share/man/man1/qrvdiff-summary.1 share/doc/qrvdiff/examples/ci-recipe.sh; do
   [ -f "$prefix/$file" ] || die "cmake --install did not install $file"
 done
-[ -x "$prefix/bin/qrvdiff" ] || die "installed bin/qrvdiff is not executable"
-cmp -s doc/qrvdiff.1 "$prefix/share/man/man1/qrvdiff.1" || die "installed manual page differs"
+for program in qrvdiff qrvdiff-summary; do
+  [ -x "$prefix/bin/$program" ] || die "installed bin/$program is not executable"
+  cmp -s "doc/$program.1" "$prefix/share/man/man1/$program.1" ||
+    die "installed manual page of $program differs"
+done
 
 echo "== cpack -G DEB"
 rm -rf "$build/packages"
@@ -56,8 +60,8 @@ esac
 [ -n "$(field Description)" ] || die "package has no description"
 
 dpkg-deb -c "$deb" >"$scratch/contents"
-for file in ./usr/bin/qrvdiff ./usr/share/man/man1/qrvdiff.1 \
-  ./usr/share/doc/qrvdiff/examples/ci-recipe.sh; do
+for file in ./usr/bin/qrvdiff ./usr/bin/qrvdiff-summary ./usr/share/man/man1/qrvdiff.1 \
+  ./usr/share/man/man1/qrvdiff-summary.1 ./usr/share/doc/qrvdiff/examples/ci-recipe.sh; do
   awk -v f="$file" '$6 == f { found = 1 } END { exit !found }' "$scratch/contents" ||
     die "package does not contain $file"
 done
@@ -69,6 +73,10 @@ packaged=$root/usr/bin/qrvdiff
 "$packaged" -h >"$scratch/help" || die "packaged qrvdiff -h exited with $?"
 "$build/qrvdiff" -h | cmp -s - "$scratch/help" || die "packaged qrvdiff -h prints another help"
 cmp -s doc/qrvdiff.1 "$root/usr/share/man/man1/qrvdiff.1" || die "packaged manual page differs"
+cmp -s doc/qrvdiff-summary.1 "$root/usr/share/man/man1/qrvdiff-summary.1" ||
+  die "packaged manual page of qrvdiff-summary differs"
+"$root/usr/bin/qrvdiff-summary" --version | grep -qx "qrvdiff-summary $version" ||
+  die "packaged qrvdiff-summary does not report version $version"
 
 if [ -f examples/profile1.txt ] && [ -f examples/profile2.txt ]; then
   status=0
@@ -82,7 +90,8 @@ if [ -f examples/profile1.txt ] && [ -f examples/profile2.txt ]; then
   diff <(grep -v '^Listing produced at   : ' "$scratch/built.txt") \
     <(grep -v '^Listing produced at   : ' "$scratch/compared.txt") >/dev/null ||
     die "packaged qrvdiff compares the examples differently from the built one"
-  QRVDIFF=$packaged sh "$root/usr/share/doc/qrvdiff/examples/ci-recipe.sh" \
+  QRVDIFF=$packaged QRVDIFF_SUMMARY=$root/usr/bin/qrvdiff-summary \
+    sh "$root/usr/share/doc/qrvdiff/examples/ci-recipe.sh" \
     examples/profile2.txt examples/profile2.txt "$scratch/same.txt" >/dev/null ||
     die "packaged ci-recipe.sh fails on a listing compared with itself"
 else

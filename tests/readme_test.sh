@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
 # Checks what the README promises:
 #   1. doc/ci-recipe.sh passes or fails as the summary of the compared listing says: it fails on
-#      the bundled example pair, which loses coverage, and passes on a listing compared with
-#      itself; it reports a failed comparison with status 2;
+#      the bundled example pair, which loses coverage, listing every lost point, and passes on a
+#      listing compared with itself; it reports a failed comparison with status 2;
 #   2. the help block of the README is exactly what `qrvdiff -h` prints;
 #   3. the recipe shown in the README is exactly doc/ci-recipe.sh.
 #
-#   readme_test.sh QRVDIFF SOURCE_DIR [README]
+#   readme_test.sh QRVDIFF QRVDIFF_SUMMARY SOURCE_DIR [README]
 set -uo pipefail
 
-if [ "$#" -lt 2 ] || [ "$#" -gt 3 ]; then
-  echo "usage: $0 QRVDIFF SOURCE_DIR [README]" >&2
+if [ "$#" -lt 3 ] || [ "$#" -gt 4 ]; then
+  echo "usage: $0 QRVDIFF QRVDIFF_SUMMARY SOURCE_DIR [README]" >&2
   exit 2
 fi
 qrvdiff=$(realpath "$1")
-source_dir=$(realpath "$2")
-readme=${3:-$source_dir/README.md}
+summary=$(realpath "$2")
+source_dir=$(realpath "$3")
+readme=${4:-$source_dir/README.md}
 recipe=$source_dir/doc/ci-recipe.sh
 listing1=$source_dir/examples/profile1.txt
 listing2=$source_dir/examples/profile2.txt
@@ -49,7 +50,8 @@ count_lost_marks() {
 
 # Runs the recipe from a scratch directory; sets recipe_status.
 run_recipe() {
-  (cd "$work" && QRVDIFF=$qrvdiff sh "$recipe" "$@") >"$work/recipe.out" 2>"$work/recipe.err"
+  (cd "$work" && QRVDIFF=$qrvdiff QRVDIFF_SUMMARY=$summary sh "$recipe" "$@") \
+    >"$work/recipe.out" 2>"$work/recipe.err"
   recipe_status=$?
 }
 
@@ -75,9 +77,9 @@ else
     if [ "$marks" != "$lost" ]; then
       fail "example pair: $marks points marked v, but the summary counts $lost lost"
     fi
-    listed=$(grep -c '^[0-9]*:' "$work/recipe.err")
-    if [ "$listed" -lt 1 ]; then
-      fail "example pair: the recipe listed no line with lost coverage"
+    listed=$(grep -c '^ *lost  *line ' "$work/recipe.out")
+    if [ "$listed" != "$lost" ]; then
+      fail "example pair: the recipe listed $listed lost points, the summary counts $lost"
     fi
   fi
 
@@ -114,9 +116,9 @@ else
     if ! grep -Eq '^TER                : [0-9]+ % \(\[[0-9]+ \+ 0 - 1\]' "$work/lost.txt"; then
       fail "one point lost: summary is not [n + 0 - 1]"
     fi
-    if [ "$(grep -c '^[0-9]*: .\{9\}v.* FUNCTION ' "$work/recipe.err")" -ne 1 ]; then
+    if [ "$(grep -c '^ *lost  *line .* col 11  FUNCTION ' "$work/recipe.out")" -ne 1 ]; then
       fail "one point lost: the recipe did not list the FUNCTION line marked v"
-      cat "$work/recipe.err" >&2
+      cat "$work/recipe.out" >&2
     fi
   fi
 

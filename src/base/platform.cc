@@ -25,6 +25,9 @@
 #include <io.h>
 #include <shellapi.h>
 #elif defined(__unix__) || defined(__APPLE__)
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #define QRVDIFF_POSIX 1
 #define QRVDIFF_HAVE_PAGE_MAPPING 1
 #include <sys/mman.h>
@@ -121,6 +124,23 @@ bool namesSameFile(const std::string& path1, const std::string& path2) {
 void ignoreBrokenPipeSignal() {
 #if defined(SIGPIPE)
   std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+bool standardOutputIsTerminal() {
+#if defined(QRVDIFF_WINDOWS)
+  return _isatty(_fileno(stdout)) != 0;
+#elif defined(QRVDIFF_POSIX)
+  return isatty(STDOUT_FILENO) == 1;
+#else
+  return false;
+#endif
+}
+
+void reuseHeapPagesOfLargeBlocks() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
 #endif
 }
 

@@ -43,6 +43,14 @@ bool namesSameFile(const std::string& path1, const std::string& path2);
 // ending the process with a signal, where the system has that signal.
 void ignoreBrokenPipeSignal();
 
+// True when standard output is a terminal.
+bool standardOutputIsTerminal();
+
+// Lets the heap keep and reuse the pages of large blocks that are freed, instead of mapping each
+// large block afresh, where the heap can be told so: for a process whose large blocks are freed
+// as they grow, so that the pages of one serve the next without new page faults.
+void reuseHeapPagesOfLargeBlocks();
+
 // `time` broken down into the local time, in an object of the caller's own (std::localtime
 // returns one shared by every caller); all fields 0 when it cannot be told.
 std::tm localTime(std::time_t time);
