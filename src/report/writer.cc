@@ -9,6 +9,7 @@
 #include "listing/line_feed_scanner.h"
 #include "listing/section_loader.h"
 #include "listing/text_match.h"
+#include "report/compared_layout.h"
 
 namespace qrvdiff {
 
@@ -24,14 +25,10 @@ constexpr std::string_view kBoxEmpty =
     "*                                                                           *\n";
 constexpr std::string_view kBannerTitle =
     "*           QRV++, Test Coverage Analyzer for C/C++, Version 9.1            *\n";
-constexpr std::string_view kBannerCompared =
-    "*             EXECUTION PROFILE LISTING (COMPARED by qrvdiff v";
 constexpr std::string_view kBannerRights =
     "*                     Copyright (c) the qrvdiff authors                     *\n";
 constexpr std::string_view kFunctionModeLine = "INSTRUMENTATION MODE  : functi";
 constexpr std::string_view kFunctionView = "Reduced to function coverage";
-constexpr std::size_t kStatusColumn = 11;
-constexpr std::size_t kStatusWidth = 11;
 constexpr std::size_t kFunctionNameColumn = 39;
 
 std::int32_t asSigned(std::uint32_t value) {
@@ -137,10 +134,10 @@ void writeFunctionSection(const ProfileListing& second, const MonitoredFile& fil
       out.append("           ");
       break;
     case PairState::NotAvailable:
-      out.append("(not avail)");
+      out.append(kStatusNotAvailable);
       break;
     case PairState::Different:
-      out.append("(different)");
+      out.append(kStatusDifferent);
       break;
   }
   appendLine(out, functionLine.substr(kStatusColumn + kStatusWidth));
@@ -289,7 +286,7 @@ void writeListingHeader(const ListingPair& listings, const ReportHeader& header,
   out.append(kStars);
   out.append(kBannerTitle);
   out.append(kBoxEmpty);
-  out.append(kBannerCompared);
+  out.append(kComparedBannerStart);
   out.append(versionField);
   out.append("*\n");
   out.append(kBoxEmpty);

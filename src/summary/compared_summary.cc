@@ -6,17 +6,15 @@
 
 #include "base/error.h"
 #include "listing/line_reader.h"
+#include "report/compared_layout.h"
 
 namespace qrvdiff::summary {
 namespace {
 
 constexpr std::string_view kBannerRule =
     "*****************************************************************************";
-constexpr std::string_view kComparedBanner =
-    "*             EXECUTION PROFILE LISTING (COMPARED by qrvdiff v";
 constexpr std::string_view kHeading = " HITS/TRUE      FALSE    LINE DESCRIPTION";
 constexpr std::string_view kTotalsTer = "TER                : ";
-constexpr std::size_t kStatusColumn = 11;  // 0-based; the status field is columns 11 to 21
 constexpr std::size_t kFirstMark = 10;
 constexpr std::size_t kSecondMark = 21;
 constexpr std::size_t kFirstTextChunk = 1 << 16;
@@ -172,7 +170,7 @@ class Reader {
     advance();
     advance();
     advance();
-    expect(startsWith(line(), kComparedBanner),
+    expect(startsWith(line(), kComparedBannerStart),
            "the banner line \"EXECUTION PROFILE LISTING (COMPARED by qrvdiff v...\"");
     advance();
     advance();
@@ -235,11 +233,11 @@ class Reader {
     function.firstPoint = summary_.points.size();
     gainedPoints_.clear();
     const std::string_view head = line();
-    const std::string_view status = head.substr(kStatusColumn, 11);
-    if (status == "(not avail)") {
+    const std::string_view status = head.substr(kStatusColumn, kStatusWidth);
+    if (status == kStatusNotAvailable) {
       function.status = FunctionStatus::NotAvailable;
       ++summary_.notAvailable;
-    } else if (status == "(different)") {
+    } else if (status == kStatusDifferent) {
       function.status = FunctionStatus::Different;
       ++summary_.different;
     } else {
